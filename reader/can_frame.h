@@ -1,0 +1,29 @@
+// One CAN frame as the log reader hands it to the output back end.
+#pragma once
+
+#include <cstdint>
+
+// Raw data bytes of a frame: a length-counted byte string. A classic CAN
+// frame holds at most 8 bytes, a CAN FD frame at most 64.
+struct FrameData {
+  static constexpr uint32_t kCapacity = 64;
+  uint8_t bytes[kCapacity];
+  uint8_t size;  // number of valid bytes, never above kCapacity
+
+  const uint8_t* data() const { return bytes; }
+};
+
+struct CanFrame {
+  double timestamp;  // seconds since 1970-01-01 00:00:00 UTC, millisecond resolution
+  uint8_t channel;   // bus channel number
+  uint32_t id;       // CAN identifier, not masked
+  FrameData data;
+  int32_t kind;      // record kind; 1 and 2 are frames
+  bool extended;     // 29-bit identifier
+  bool transmitted;  // sent by the logger ("Tx"), else received ("Rx")
+  bool fd;           // CAN FD frame
+  bool esi;          // CAN FD error state indicator
+  bool brs;          // CAN FD bit rate switch
+  bool remote;       // remote frame
+  uint8_t length;    // data length
+};

@@ -1,0 +1,100 @@
+// Text log reader: the "#" header lines and the column-title line of a text
+// log file, then one CanFrame per record line with absolute, non-decreasing
+// timestamps.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "reader/can_frame.h"
+#include "stream/stream.h"
+
+// The parsed header. Text fields are stored terminated and never hold more
+// than their capacity; a longer value is cut at the capacity.
+struct LogHeader {
+  int32_t logger_type;        // 0 VorlatAlpha, 1 VorlatBeta, 2 VorlatGamma
+  char hw_rev[5];             // at most 4 characters
+  char fw_rev[5];             // at most 4 characters
+  char logger_id[22];         // at most 21 characters
+  int32_t session_no;
+  int32_t split_no;
+  double start_time;          // seconds since the epoch, from local time
+  char start_time_text[20];   // at most 19 characters: the "Time: " value as written
+  char value_separator;       // 0 = none
+  uint8_t time_format;
+  char time_separator;        // 0 = none
+  char time_separator_ms;     // 0 = none
+  char date_separator;        // 0 = none
+  char time_date_separator;   // 0 = none
+  int32_t bit_rate;
+  uint32_t silent_mode;       // 0 or 1
+  uint32_t cyclic_mode;       // 0 or 1
+};
+
+// The six column kinds of the title line; COLUMN_NONE marks an unrecognised
+// column.
+enum ColumnKind : uint8_t {
+  COLUMN_NONE = 0,
+  COLUMN_TIMESTAMP,  // "Timestamp"
+  COLUMN_LOST,       // "Lost"
+  COLUMN_TYPE,       // "Type"
+  COLUMN_ID,         // "ID"
+  COLUMN_LENGTH,     // "Length"
+  COLUMN_DATA,       // "Data"
+};
+
+constexpr int kColumnSlots = 7;
+constexpr int kLineBufferSize = 200;
+
+// One header key and the handler that parses its line (the line is shortened
+// in place at the end of the value).
+struct HeaderKey {
+  const char* key;  // ends in ": "
+  void (*handle)(LogHeader* header, char* line);
+};
+extern const HeaderKey header_keys[16];
+
+struct LogReader {
+  Stream* stream;         // borrowed: the reader never closes it
+  uint32_t data_start;    // stream offset of the first record line
+  LogHeader header;
+  uint32_t wrap_offset;   // seconds added to every timestamp
+  double last_parsed_time;
+  ColumnKind column_parsers[kColumnSlots];
+  double last_accepted_time;
+
+  // A read of the input reported an error (not the end of the data). The
+  // records read so far are all there is; the caller must treat the file as
+  // failed, never as converted.
+  bool read_failed;
+
+  char line[kLineBufferSize];  // the line buffer, reused for every line
+};
+
+// Reads one line into reader->line (cleared first): at most 199 bytes other
+// than line feeds, a line feed stored and ending the line, carriage returns
+// dropped but counted against the budget. Returns the line's length (0 when no
+// line is left: end of input, or a first byte of value 0). A failed read ends
+// the line and sets read_failed.
+int read_log_line(LogReader* reader);
+
+// Opens a reader on stream: parses the header and the column-title line.
+// Returns nullptr, logging nothing, when the stream is missing, memory runs
+// out, or the input is not a text log. On success the stream stands right
+// after the title line.
+LogReader* log_reader_open(Stream* stream);
+
+// Releases the reader and nothing else; accepts nullptr.
+void log_reader_free(LogReader* reader);
+
+// Seeks the stream to data_start. Returns the result of stream_seek.
+int64_t log_reader_rewind(LogReader* reader);
+
+// Reads the next accepted record into frame. Returns false when no line is
+// left. Logs "Skipping non-increasing timestamp: %f" at most once per call.
+bool log_reader_next(LogReader* reader, CanFrame* frame);
+
+// True when a read of the input failed since the reader was opened.
+inline bool log_reader_failed(const LogReader* reader) { return reader->read_failed; }
+
+using LogReaderPtr = std::unique_ptr<LogReader, decltype(&log_reader_free)>;

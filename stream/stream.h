@@ -1,0 +1,121 @@
+// Byte streams: one small interface (read, write, tell, seek, close) over
+// stdio files, and a buffered reader that reads another stream through a
+// window buffer.
+//
+// A stream is a record whose first member points to its table of operations.
+// A slot may be empty: the generic entry points then return -2 (0 for close).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+struct Stream;
+
+// Operation table of a stream. Counts and positions are signed 64-bit values,
+// negative on failure.
+struct StreamOps {
+  // Bytes read, 0 at end of data, negative on failure.
+  int64_t (*read)(Stream* stream, void* destination, int64_t count);
+  // Bytes written.
+  int64_t (*write)(Stream* stream, const void* bytes, int64_t count);
+  // Current position.
+  int64_t (*tell)(Stream* stream);
+  // New position, or negative on failure. Origins: SEEK_SET, SEEK_CUR, SEEK_END.
+  int64_t (*seek)(Stream* stream, int64_t offset, int origin);
+  // 0 on success; a successful close also releases the stream record.
+  int (*close)(Stream* stream);
+  // Flushes written data to stable storage (fsync); 0 on success. Used before
+  // an input is deleted, so that its trace file survives a power loss.
+  int (*sync)(Stream* stream);
+};
+
+struct Stream {
+  const StreamOps* ops;
+};
+
+// File stream open modes.
+enum FileStreamMode : int {
+  FILE_STREAM_READ = 0,        // "rb"
+  FILE_STREAM_WRITE = 1,       // "wb"
+  FILE_STREAM_READ_WRITE = 2,  // "r+b"
+};
+
+// A stream over a stdio file.
+struct FileStream : Stream {
+  FILE* file;        // owned
+  int64_t position;  // the position as the stream has tracked it
+};
+
+// Reads an inner stream through a window buffer of fixed capacity. The window
+// lives in the same allocation, directly behind the record.
+// Invariant: 0 <= cursor <= fill <= capacity.
+struct BufferedReader : Stream {
+  int64_t capacity;      // window size in bytes, a multiple of 8
+  int64_t fill;          // valid bytes in the window
+  int64_t cursor;        // offset of the next byte to deliver, within the window
+  int64_t window_start;  // position in the inner stream of the window's first byte
+  Stream* inner;
+  bool owns_inner;  // closing the reader closes the inner stream
+
+  unsigned char* window() { return reinterpret_cast<unsigned char*>(this + 1); }
+};
+
+extern const StreamOps buffered_reader_ops;
+
+// Reads up to count bytes. Returns the count read, 0 at the end of the data,
+// negative on failure, -2 when the stream cannot read.
+//
+// The log reader takes its input one byte per call, so a one-byte read that
+// the window of a BufferedReader can serve is answered right here, without a
+// call through the table.
+inline int64_t stream_read(Stream* stream, void* destination, int64_t count) {
+  if (stream->ops == &buffered_reader_ops && count == 1) {
+    auto* reader = static_cast<BufferedReader*>(stream);
+    if (reader->cursor < reader->fill) {
+      *static_cast<unsigned char*>(destination) = reader->window()[reader->cursor++];
+      return 1;
+    }
+  }
+  if (stream->ops->read == nullptr) return -2;
+  return stream->ops->read(stream, destination, count);
+}
+
+// Writes count bytes. Returns the count written, -2 when the stream cannot write.
+inline int64_t stream_write(Stream* stream, const void* bytes, int64_t count) {
+  if (stream->ops->write == nullptr) return -2;
+  return stream->ops->write(stream, bytes, count);
+}
+
+// Flushes to stable storage. 0 on success, -2 when the stream cannot sync.
+int stream_sync(Stream* stream);
+
+// Current position, -2 when the stream cannot tell.
+int64_t stream_tell(Stream* stream);
+
+// Moves to offset from origin. Returns the new position, negative on failure,
+// -2 when the stream cannot seek.
+int64_t stream_seek(Stream* stream, int64_t offset, int origin);
+
+// Closes the stream; on success (0) the stream is released. A missing stream
+// or an empty slot gives 0; otherwise the slot's result.
+int stream_close(Stream* stream);
+
+// Stores stream_tell in *position. False when stream or position is missing.
+bool stream_get_position(Stream* stream, int64_t* position);
+
+// Seeks to *position from the start. True exactly when the stream lands there.
+bool stream_set_position(Stream* stream, const int64_t* position);
+
+// Size of the stream's data: seeks to the end, tells, and restores the
+// position. -1 for a missing stream.
+int64_t stream_size(Stream* stream);
+
+// Opens path in the given FileStreamMode. Returns the stream, or nullptr when
+// the path is missing, the mode unknown, or fopen fails.
+Stream* file_stream_open(const char* path, int mode);
+
+// Creates a reader over inner with a window of size bytes rounded up to a
+// multiple of 8. Returns nullptr on allocation failure; the inner stream is
+// then left untouched and still belongs to the caller.
+Stream* buffered_reader_new(Stream* inner, bool owns_inner, int64_t size);
