@@ -116,6 +116,12 @@ int64_t stream_size(Stream* stream);
 Stream* file_stream_open(const char* path, int mode);
 
 // Creates a reader over inner with a window of size bytes rounded up to a
-// multiple of 8. Returns nullptr on allocation failure; the inner stream is
-// then left untouched and still belongs to the caller.
+// multiple of 8. Returns nullptr when inner is missing, size is below 1, the
+// window would not be addressable, or the allocation fails; the inner stream
+// is then left untouched and still belongs to the caller.
 Stream* buffered_reader_new(Stream* inner, bool owns_inner, int64_t size);
+
+// Opens a read-only stream over size bytes that the caller keeps alive until
+// the stream is closed (read, tell, seek and close). Returns nullptr when data
+// is missing with a positive size, size is negative, or memory runs out.
+Stream* memory_stream_new(const void* data, int64_t size);

@@ -1,0 +1,1 @@
+# Reader benchmark: added with bench/reader_bench.cc.

@@ -1,0 +1,392 @@
+#include "stream/stream.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A temporary file with given contents, removed at the end of the test.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& contents) {
+    char name[] = "/tmp/stream_test_XXXXXX";
+    int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    path_ = name;
+    EXPECT_EQ(write(fd, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+    close(fd);
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+// An inner stream over memory that counts its calls and can be told to fail
+// every read once `fail_from` bytes have been delivered.
+struct CountingStream : Stream {
+  std::string data;
+  int64_t position = 0;
+  int reads = 0;
+  int seeks = 0;
+  int64_t fail_from = -1;
+  bool closed = false;
+};
+
+int64_t counting_read(Stream* s, void* destination, int64_t count) {
+  auto* c = static_cast<CountingStream*>(s);
+  ++c->reads;
+  if (c->fail_from >= 0 && c->position >= c->fail_from) return -1;
+  int64_t left = static_cast<int64_t>(c->data.size()) - c->position;
+  if (left <= 0) return 0;
+  int64_t take = count < left ? count : left;
+  if (c->fail_from >= 0 && c->position + take > c->fail_from) take = c->fail_from - c->position;
+  memcpy(destination, c->data.data() + c->position, static_cast<size_t>(take));
+  c->position += take;
+  return take;
+}
+int64_t counting_tell(Stream* s) { return static_cast<CountingStream*>(s)->position; }
+int64_t counting_seek(Stream* s, int64_t offset, int origin) {
+  auto* c = static_cast<CountingStream*>(s);
+  ++c->seeks;
+  int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? c->position : static_cast<int64_t>(c->data.size());
+  if (base + offset < 0) return -1;
+  c->position = base + offset;
+  return c->position;
+}
+// Refuses to close (so the test keeps the record) but notes the attempt.
+int counting_close(Stream* s) {
+  static_cast<CountingStream*>(s)->closed = true;
+  return 7;
+}
+const StreamOps counting_ops = {counting_read, nullptr, counting_tell, counting_seek, counting_close, nullptr};
+
+CountingStream make_counting(const std::string& data) {
+  CountingStream c;
+  c.ops = &counting_ops;
+  c.data = data;
+  return c;
+}
+
+TEST(BufferedReaderNew, RoundsTheWindowUpToAMultipleOfEight) {
+  auto inner = make_counting("x");
+  struct Case {
+    int64_t size, capacity;
+  } cases[] = {{1, 8}, {7, 8}, {8, 8}, {9, 16}, {4096, 4096}, {4097, 4104}};
+  for (const Case& c : cases) {
+    Stream* s = buffered_reader_new(&inner, false, c.size);
+    ASSERT_NE(s, nullptr);
+    auto* reader = static_cast<BufferedReader*>(s);
+    EXPECT_EQ(reader->capacity, c.capacity) << c.size;
+    EXPECT_EQ(reader->fill, 0);
+    EXPECT_EQ(reader->cursor, 0);
+    EXPECT_EQ(reader->window_start, 0);
+    for (int64_t i = 0; i < reader->capacity; ++i) ASSERT_EQ(reader->window()[i], 0);
+    EXPECT_EQ(stream_close(s), 0);
+  }
+}
+
+TEST(BufferedReaderNew, RefusesSizesItCannotServe) {
+  auto inner = make_counting("x");
+  EXPECT_EQ(buffered_reader_new(&inner, true, 0), nullptr);
+  EXPECT_EQ(buffered_reader_new(&inner, true, -1), nullptr);
+  EXPECT_EQ(buffered_reader_new(&inner, true, INT64_MAX), nullptr);
+  EXPECT_EQ(buffered_reader_new(&inner, true, INT64_MAX - 6), nullptr);
+  EXPECT_EQ(buffered_reader_new(nullptr, true, 8), nullptr);
+  // The inner stream was left untouched.
+  EXPECT_FALSE(inner.closed);
+  EXPECT_EQ(inner.reads + inner.seeks, 0);
+}
+
+TEST(BufferedReader, TenBytesThroughAWindowOfEight) {
+  TempFile file("0123456789");
+  Stream* f = file_stream_open(file.path(), FILE_STREAM_READ);
+  ASSERT_NE(f, nullptr);
+  Stream* s = buffered_reader_new(f, true, 8);
+  ASSERT_NE(s, nullptr);
+  char out[16] = {};
+  EXPECT_EQ(stream_read(s, out, 10), 10);
+  EXPECT_EQ(std::string(out, 10), "0123456789");
+  EXPECT_EQ(stream_read(s, out, 10), 0);
+  EXPECT_EQ(stream_tell(s), 10);
+  EXPECT_EQ(stream_close(s), 0);
+}
+
+TEST(BufferedReader, CountsTwoRefillsForTenBytes) {
+  auto inner = make_counting("0123456789");
+  Stream* s = buffered_reader_new(&inner, false, 8);
+  char out[16];
+  EXPECT_EQ(stream_read(s, out, 10), 10);
+  EXPECT_EQ(inner.reads, 2);
+  EXPECT_EQ(stream_read(s, out, 1), 0);
+  EXPECT_EQ(stream_read(s, out, 0), 0);
+  EXPECT_EQ(stream_close(s), 0);
+  EXPECT_FALSE(inner.closed);  // not owned
+}
+
+TEST(BufferedReader, OneByteReadsMatchTheDataAcrossRefills) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data.push_back(static_cast<char>(i * 7));
+  auto inner = make_counting(data);
+  Stream* s = buffered_reader_new(&inner, false, 24);
+  std::string got;
+  unsigned char byte;
+  while (stream_read(s, &byte, 1) == 1) got.push_back(static_cast<char>(byte));
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(stream_tell(s), 1000);
+  // Every window was loaded once, plus the final read that found the end.
+  EXPECT_EQ(inner.reads, (1000 + 23) / 24 + 1);
+  stream_close(s);
+}
+
+TEST(BufferedReader, SeekInsideTheWindowOnlyMovesTheCursor) {
+  auto inner = make_counting("abcdefghijklmnop");
+  Stream* s = buffered_reader_new(&inner, false, 8);
+  char out[8];
+  ASSERT_EQ(stream_read(s, out, 5), 5);
+  int reads = inner.reads, seeks = inner.seeks;
+  EXPECT_EQ(stream_seek(s, 0, SEEK_SET), 0);
+  EXPECT_EQ(stream_seek(s, 8, SEEK_SET), 8);  // the very end of the window
+  EXPECT_EQ(stream_seek(s, -3, SEEK_CUR), 5);
+  EXPECT_EQ(inner.reads, reads);
+  EXPECT_EQ(inner.seeks, seeks);
+  ASSERT_EQ(stream_read(s, out, 1), 1);
+  EXPECT_EQ(out[0], 'f');
+  // Leaving the window loads it at the target.
+  EXPECT_EQ(stream_seek(s, 13, SEEK_SET), 13);
+  auto* reader = static_cast<BufferedReader*>(s);
+  EXPECT_EQ(reader->window_start, 13);
+  EXPECT_EQ(reader->fill, 3);
+  ASSERT_EQ(stream_read(s, out, 3), 3);
+  EXPECT_EQ(std::string(out, 3), "nop");
+  EXPECT_EQ(stream_seek(s, -1, SEEK_END), 15);
+  ASSERT_EQ(stream_read(s, out, 1), 1);
+  EXPECT_EQ(out[0], 'p');
+  stream_close(s);
+}
+
+TEST(BufferedReader, SeekBeyondTheEndKeepsThePosition) {
+  auto inner = make_counting("abcdefghijklmnop");
+  Stream* s = buffered_reader_new(&inner, false, 8);
+  char out[8];
+  ASSERT_EQ(stream_read(s, out, 3), 3);
+  EXPECT_EQ(stream_seek(s, 100, SEEK_SET), 3);
+  int64_t target = 100;
+  EXPECT_FALSE(stream_set_position(s, &target));
+  EXPECT_EQ(stream_tell(s), 3);
+  EXPECT_EQ(stream_seek(s, -1, SEEK_SET), 3);
+  EXPECT_EQ(stream_seek(s, 0, 7), -1);
+  EXPECT_EQ(stream_seek(s, INT64_MAX, SEEK_CUR), -1);
+  ASSERT_EQ(stream_read(s, out, 1), 1);
+  EXPECT_EQ(out[0], 'd');
+  stream_close(s);
+}
+
+TEST(BufferedReader, RandomOperationsMatchTheFile) {
+  std::mt19937 rng(12345);
+  std::string data;
+  for (int i = 0; i < 3000; ++i) data.push_back(static_cast<char>(rng()));
+  TempFile file(data);
+  for (int64_t size : {1, 8, 13, 64, 5000}) {
+    Stream* f = file_stream_open(file.path(), FILE_STREAM_READ);
+    Stream* s = buffered_reader_new(f, true, size);
+    ASSERT_NE(s, nullptr);
+    int64_t model = 0;
+    for (int step = 0; step < 3000; ++step) {
+      int op = static_cast<int>(rng() % 4);
+      if (op == 0) {
+        int64_t count = rng() % 100;
+        std::string out(static_cast<size_t>(count), '\0');
+        int64_t got = stream_read(s, out.data(), count);
+        int64_t expect = std::min<int64_t>(count, static_cast<int64_t>(data.size()) - model);
+        ASSERT_EQ(got, std::max<int64_t>(expect, 0));
+        ASSERT_EQ(out.substr(0, static_cast<size_t>(got)), data.substr(static_cast<size_t>(model), static_cast<size_t>(got)));
+        model += got;
+      } else if (op == 1) {
+        unsigned char byte;
+        int64_t got = stream_read(s, &byte, 1);
+        if (model < static_cast<int64_t>(data.size())) {
+          ASSERT_EQ(got, 1);
+          ASSERT_EQ(byte, static_cast<unsigned char>(data[static_cast<size_t>(model)]));
+          ++model;
+        } else {
+          ASSERT_EQ(got, 0);
+        }
+      } else if (op == 2) {
+        int64_t target = rng() % 3000;
+        ASSERT_EQ(stream_seek(s, target, SEEK_SET), target);
+        model = target;
+      } else {
+        int64_t offset = static_cast<int64_t>(rng() % 200) - 100;
+        if (model + offset < 0 || model + offset >= 3000) continue;
+        ASSERT_EQ(stream_seek(s, offset, SEEK_CUR), model + offset);
+        model += offset;
+      }
+      ASSERT_EQ(stream_tell(s), model);
+    }
+    EXPECT_EQ(stream_close(s), 0);
+  }
+}
+
+TEST(BufferedReader, PassesAFailedInnerReadOn) {
+  auto inner = make_counting("abcdefghijklmnop");
+  inner.fail_from = 10;
+  Stream* s = buffered_reader_new(&inner, false, 8);
+  std::string got;
+  unsigned char byte;
+  int64_t result;
+  while ((result = stream_read(s, &byte, 1)) == 1) got.push_back(static_cast<char>(byte));
+  EXPECT_EQ(got, "abcdefghij");
+  EXPECT_LT(result, 0);
+  // A larger read delivers what it has, then reports the failure.
+  stream_seek(s, 6, SEEK_SET);
+  char out[16];
+  EXPECT_EQ(stream_read(s, out, 8), 4);
+  EXPECT_LT(stream_read(s, out, 8), 0);
+  stream_close(s);
+}
+
+TEST(BufferedReader, FailedCloseOfTheInnerStreamKeepsTheReader) {
+  auto inner = make_counting("abc");
+  Stream* s = buffered_reader_new(&inner, true, 8);
+  EXPECT_EQ(stream_close(s), 7);
+  EXPECT_TRUE(inner.closed);
+  static_cast<BufferedReader*>(s)->owns_inner = false;  // the reader is still usable
+  EXPECT_EQ(stream_close(s), 0);
+}
+
+TEST(BufferedReader, EmptySlots) {
+  auto inner = make_counting("abc");
+  Stream* s = buffered_reader_new(&inner, false, 8);
+  EXPECT_EQ(stream_write(s, "x", 1), -2);
+  EXPECT_EQ(stream_sync(s), -2);
+  stream_close(s);
+}
+
+TEST(FileStream, ReadWriteAndEmptySlots) {
+  TempFile file("");
+  Stream* w = file_stream_open(file.path(), FILE_STREAM_WRITE);
+  ASSERT_NE(w, nullptr);
+  char byte;
+  EXPECT_EQ(stream_read(w, &byte, 1), -2);
+  EXPECT_EQ(stream_write(w, "hello world", 11), 11);
+  EXPECT_EQ(stream_tell(w), 11);
+  EXPECT_EQ(stream_sync(w), 0);
+  EXPECT_EQ(stream_close(w), 0);
+
+  Stream* r = file_stream_open(file.path(), FILE_STREAM_READ);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(stream_write(r, "x", 1), -2);
+  EXPECT_EQ(stream_size(r), 11);
+  EXPECT_EQ(stream_tell(r), 0);
+  char out[16] = {};
+  EXPECT_EQ(stream_read(r, out, 16), 11);
+  EXPECT_EQ(std::string(out), "hello world");
+  EXPECT_EQ(stream_read(r, out, 16), 0);
+  EXPECT_EQ(stream_close(r), 0);
+
+  Stream* rw = file_stream_open(file.path(), FILE_STREAM_READ_WRITE);
+  ASSERT_NE(rw, nullptr);
+  EXPECT_EQ(stream_seek(rw, 6, SEEK_SET), 6);
+  EXPECT_EQ(stream_write(rw, "WORLD", 5), 5);
+  EXPECT_EQ(stream_seek(rw, 0, SEEK_SET), 0);
+  EXPECT_EQ(stream_read(rw, out, 16), 11);
+  EXPECT_EQ(std::string(out, 11), "hello WORLD");
+  EXPECT_EQ(stream_close(rw), 0);
+}
+
+TEST(FileStream, OpenFailures) {
+  EXPECT_EQ(file_stream_open(nullptr, FILE_STREAM_READ), nullptr);
+  EXPECT_EQ(file_stream_open("/nonexistent/dir/file", FILE_STREAM_READ), nullptr);
+  TempFile file("abc");
+  EXPECT_EQ(file_stream_open(file.path(), 3), nullptr);
+  EXPECT_EQ(file_stream_open(file.path(), -1), nullptr);
+}
+
+TEST(FileStream, SeekToTheTrackedPositionSkipsTheFile) {
+  TempFile file("0123456789");
+  Stream* s = file_stream_open(file.path(), FILE_STREAM_READ);
+  char out[4];
+  ASSERT_EQ(stream_read(s, out, 3), 3);
+  auto* f = static_cast<FileStream*>(s);
+  EXPECT_EQ(f->position, 3);
+  // Move the stdio file behind the stream's back: a seek to the tracked
+  // position must not touch it.
+  ASSERT_EQ(fseeko(f->file, 7, SEEK_SET), 0);
+  EXPECT_EQ(stream_seek(s, 3, SEEK_SET), 3);
+  EXPECT_EQ(ftello(f->file), 7);
+  // Any other seek goes to the file and takes its position.
+  EXPECT_EQ(stream_seek(s, 1, SEEK_CUR), 8);
+  EXPECT_EQ(stream_seek(s, -2, SEEK_END), 8);
+  EXPECT_EQ(stream_seek(s, 0, 3), -1);
+  EXPECT_EQ(stream_seek(s, -5, SEEK_SET), -1);
+  EXPECT_EQ(stream_close(s), 0);
+}
+
+TEST(FileStream, ReadErrorIsNotTheEnd) {
+  // Reading a folder opened as a file fails with an error, not an end.
+  Stream* s = file_stream_open("/tmp", FILE_STREAM_READ);
+  ASSERT_NE(s, nullptr);
+  char out[4];
+  EXPECT_LT(stream_read(s, out, 4), 0);
+  Stream* b = buffered_reader_new(s, true, 8);
+  ASSERT_NE(b, nullptr);
+  EXPECT_LT(stream_read(b, out, 1), 0);
+  EXPECT_EQ(stream_close(b), 0);
+}
+
+TEST(Stream, GenericEntryPointsOnMissingArguments) {
+  EXPECT_EQ(stream_close(nullptr), 0);
+  EXPECT_EQ(stream_size(nullptr), -1);
+  int64_t position = 0;
+  EXPECT_FALSE(stream_get_position(nullptr, &position));
+  EXPECT_FALSE(stream_set_position(nullptr, &position));
+  auto inner = make_counting("abc");
+  EXPECT_FALSE(stream_get_position(&inner, nullptr));
+  EXPECT_FALSE(stream_set_position(&inner, nullptr));
+}
+
+TEST(Stream, SizeRestoresThePositionAndEmptyFileIsZero) {
+  TempFile empty("");
+  Stream* s = file_stream_open(empty.path(), FILE_STREAM_READ);
+  EXPECT_EQ(stream_size(s), 0);
+  stream_close(s);
+  std::string data = "abcdefghij";
+  Stream* m = memory_stream_new(data.data(), 10);
+  Stream* b = buffered_reader_new(m, true, 4);
+  char out[4];
+  ASSERT_EQ(stream_read(b, out, 3), 3);
+  // The inner stream knows its size; the reader's window is left alone.
+  EXPECT_EQ(stream_size(m), 10);
+  EXPECT_EQ(stream_tell(b), 3);
+  ASSERT_EQ(stream_read(b, out, 1), 1);
+  EXPECT_EQ(out[0], 'd');
+  // The end of the data lies outside this reader's window and nothing can be
+  // loaded there, so the reader stays where it is and reports that position.
+  EXPECT_EQ(stream_size(b), 4);
+  EXPECT_EQ(stream_tell(b), 4);
+  stream_close(b);
+}
+
+TEST(MemoryStream, ReadsSeeksAndRefusesBadArguments) {
+  EXPECT_EQ(memory_stream_new(nullptr, 3), nullptr);
+  EXPECT_EQ(memory_stream_new("a", -1), nullptr);
+  Stream* s = memory_stream_new("abcdef", 6);
+  char out[8];
+  EXPECT_EQ(stream_read(s, out, 4), 4);
+  EXPECT_EQ(stream_read(s, out, 4), 2);
+  EXPECT_EQ(stream_read(s, out, 4), 0);
+  EXPECT_EQ(stream_seek(s, -7, SEEK_END), -1);
+  EXPECT_EQ(stream_seek(s, 10, SEEK_SET), 10);
+  EXPECT_EQ(stream_read(s, out, 4), 0);
+  EXPECT_EQ(stream_write(s, "x", 1), -2);
+  EXPECT_EQ(stream_close(s), 0);
+}
+
+}  // namespace
