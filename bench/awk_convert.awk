@@ -30,7 +30,7 @@ function header_value(line,    p) {
 }
 
 BEGIN {
-    sep = ";"; time_format = 0; base = 0; in_header = 1
+    sep = ";"; time_format = 0; base = 0; start_h = 0; start_m = 0; in_header = 1
     wrap = 0; last_parsed = -1e18; last_accepted = -1e18; number = 0
     started = 0
 }
@@ -41,6 +41,8 @@ in_header && /^#/ {
     if (index($0, "Time: ") == 3 || index($0, "Time: ") == 2) {
         v = header_value($0)
         base = days_from_civil(substr(v, 1, 4) + 0, substr(v, 5, 2) + 0, substr(v, 7, 2) + 0) * 86400
+        start_h = substr(v, 10, 2) + 0
+        start_m = substr(v, 12, 2) + 0
     } else if (index($0, "Value separator: ")) {
         v = header_value($0)
         if (length(v) == 3 && substr(v, 1, 1) == "\"") sep = substr(v, 2, 1)
@@ -67,13 +69,14 @@ in_header {
 }
 
 {
-    # Timestamp: the time of day on the header's date, corrected for wraps.
+    # Timestamp: the time of day on the header's date (hours and minutes
+    # missing from the field come from the header's time), corrected for wraps.
     f = $col_ts
     k = length(f)
     ms = substr(f, k - 2, 3) + 0
     s = substr(f, k - 5, 2) + 0
-    m = (k >= 9) ? substr(f, k - 8, 2) + 0 : 0
-    h = (k >= 12) ? substr(f, k - 11, 2) + 0 : 0
+    m = (k >= 9) ? substr(f, k - 8, 2) + 0 : start_m
+    h = (k >= 12) ? substr(f, k - 11, 2) + 0 : start_h
     ts = wrap + base + h * 3600 + m * 60 + s + ms * 0.001
     if (ts < last_parsed && period > 0 && ts - last_parsed + period < period - 1) {
         wrap += period

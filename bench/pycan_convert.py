@@ -29,7 +29,7 @@ def main(argv):
     if len(argv) != 3:
         print("usage: pycan_convert.py input.txt output.trc", file=sys.stderr)
         return 2
-    separator, time_format, base = ";", 0, 0
+    separator, time_format, base, start_h, start_m = ";", 0, 0, 0, 0
     frames = 0
     with open(argv[1], newline="", encoding="latin-1") as source:
         # Header lines, then the column-title line.
@@ -41,6 +41,7 @@ def main(argv):
             if "Time: " in line and "Time format" not in line:
                 v = header_value(line)
                 base = calendar.timegm((int(v[0:4]), int(v[4:6]), int(v[6:8]), 0, 0, 0))
+                start_h, start_m = int(v[9:11]), int(v[11:13])
             elif "Value separator: " in line:
                 v = header_value(line)
                 if len(v) == 3 and v[0] == '"':
@@ -59,14 +60,13 @@ def main(argv):
         writer = TRCWriter(argv[2])
         try:
             for row in csv.reader(source, delimiter=separator):
-                # Timestamp: "[[HH:]MM:]SS.mmm" on the header's date.
+                # Timestamp: "[[HH:]MM:]SS.mmm" on the header's date; hours and
+                # minutes missing from the field come from the header's time.
                 parts = row[col_ts].replace(".", ":").split(":")
                 ms = int(parts[-1])
                 seconds = int(parts[-2])
-                if len(parts) > 2:
-                    seconds += 60 * int(parts[-3])
-                if len(parts) > 3:
-                    seconds += 3600 * int(parts[-4])
+                seconds += 60 * (int(parts[-3]) if len(parts) > 2 else start_m)
+                seconds += 3600 * (int(parts[-4]) if len(parts) > 3 else start_h)
                 ts = wrap + base + seconds + ms * 0.001
                 if ts < last_parsed and period and ts - last_parsed + period < period - 1:
                     wrap += period
