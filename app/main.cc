@@ -1,0 +1,3 @@
+#include "app/trcforge_main.h"
+
+int main(int argc, char** argv) { return trcforge_main(argc, argv); }

@@ -1,0 +1,45 @@
+// The conversion driver: converts every input named on the command line,
+// walking folders depth-first in byte order of names, one trace file per text
+// log, and combines the per-path results into the run's exit status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ConversionJob;
+
+// Per-path results, combined by bitwise OR.
+enum PathResult : uint32_t {
+  PATH_OK = 0,         // converted, or passed over (not a "txt" file)
+  PATH_MISSING = 1,    // no such file or folder
+  PATH_FAILED = 8,     // the file failed to convert
+  PATH_OTHER = 129,    // neither a regular file, a folder, nor missing
+};
+
+// Set in a convert_path result when the run must end at once (a status query
+// failed); run_inputs then returns 129 and converts nothing more.
+constexpr uint32_t kPathAbortRun = 0x10000;
+
+// The default read window (buffer_size negative) is as large as the file, but
+// never larger than this: the window's size changes no byte of the output.
+constexpr int64_t kDefaultWindowCap = 4 * 1024 * 1024;
+
+// The extension the trace back end gives its files; the driver needs it to
+// tell whether a trace file was written for an output base.
+inline constexpr std::string_view kTraceExtension = ".trc";
+
+// Converts every input (relative to the root of job->input_fs) in order, a
+// folder with "_out" after its name in the output tree unless the options say
+// otherwise. Returns the OR of the path results; 0 for no input; 129 when a
+// status query failed ("Could not query %.*s for information", or "Error
+// during stat of %.*s, exiting"), dropping what earlier inputs gave.
+uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);
+
+// Converts one path: a folder with everything below it, a "txt" file into a
+// trace file at output_path (its extension cut off); passes over other files.
+// Returns the OR of the path results below it, with kPathAbortRun set when a
+// status query failed and the run must stop.
+uint32_t convert_path(ConversionJob* job, std::string_view input_path,
+                      std::string_view output_path);
