@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "reader/can_frame.h"
+#include "reader/record_fields.h"
 #include "stream/stream.h"
 
 // The parsed header. Text fields are stored terminated and never hold more
@@ -69,6 +70,12 @@ struct LogReader {
   bool read_failed;
 
   char line[kLineBufferSize];  // the line buffer, reused for every line
+
+  // Timestamp composition, prepared at open from the header, which does not
+  // change afterwards.
+  bool time_drop[256];   // characters removed from time texts
+  char time_base[17];    // the 17-digit template with the start-time text written in
+  DayCache day_cache;    // midnight of the last day seen in a timestamp
 };
 
 // Reads one line into reader->line (cleared first): at most 199 bytes other

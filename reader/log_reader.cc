@@ -1,0 +1,446 @@
+// Text log reader: header lines, the column-title line, and the record lines
+// with their absolute timestamps.
+#include "reader/log_reader.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "log/log.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Header values
+
+// The value of a header line: it begins two characters after the line's
+// first ": " and ends at the first 0, carriage return or line feed, where the
+// line is terminated. Returns nullptr when the line has no ": ".
+char* header_value(char* line) {
+  char* colon = strstr(line, ": ");
+  if (colon == nullptr) return nullptr;
+  char* value = colon + 2;
+  value[strcspn(value, "\r\n")] = '\0';
+  return value;
+}
+
+void handle_logger_type(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  if (value == nullptr) return;
+  if (strcmp(value, "VorlatAlpha") == 0) header->logger_type = 0;
+  if (strcmp(value, "VorlatBeta") == 0) header->logger_type = 1;
+  if (strcmp(value, "VorlatGamma") == 0) header->logger_type = 2;
+}
+
+// The first whitespace-delimited word, cut at the field's capacity by the
+// scanner's width; a value without a word leaves the field as it was.
+void handle_hw_rev(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  char word[sizeof header->hw_rev];
+  if (value != nullptr && sscanf(value, "%4s", word) == 1) memcpy(header->hw_rev, word, sizeof word);
+}
+void handle_fw_rev(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  char word[sizeof header->fw_rev];
+  if (value != nullptr && sscanf(value, "%4s", word) == 1) memcpy(header->fw_rev, word, sizeof word);
+}
+void handle_logger_id(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  char word[sizeof header->logger_id];
+  if (value != nullptr && sscanf(value, "%21s", word) == 1) memcpy(header->logger_id, word, sizeof word);
+}
+static_assert(sizeof(LogHeader::hw_rev) == 5 && sizeof(LogHeader::fw_rev) == 5 &&
+                  sizeof(LogHeader::logger_id) == 22,
+              "the scanner widths above follow the field sizes");
+
+// An integer with base prefix ("%i"); a value that is no number leaves the
+// field as it was.
+void scan_integer(char* line, int32_t* field) {
+  const char* value = header_value(line);
+  int number;
+  if (value != nullptr && sscanf(value, "%i", &number) == 1) *field = number;
+}
+void handle_session_no(LogHeader* header, char* line) { scan_integer(line, &header->session_no); }
+void handle_split_no(LogHeader* header, char* line) { scan_integer(line, &header->split_no); }
+void handle_bit_rate(LogHeader* header, char* line) { scan_integer(line, &header->bit_rate); }
+
+// "Time format: " keeps the low 8 bits of the number, 0 when there is none.
+void handle_time_format(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  int number;
+  if (value != nullptr && sscanf(value, "%i", &number) == 1) {
+    header->time_format = static_cast<uint8_t>(number);
+  } else {
+    header->time_format = 0;
+  }
+}
+
+// A quoted character: exactly three characters, the first a double quote;
+// the middle one is the separator. Anything else means no separator (0).
+char quoted_character(char* line) {
+  const char* value = header_value(line);
+  if (value == nullptr || strlen(value) != 3 || value[0] != '"') return 0;
+  return value[1];
+}
+void handle_value_separator(LogHeader* header, char* line) { header->value_separator = quoted_character(line); }
+void handle_time_separator(LogHeader* header, char* line) { header->time_separator = quoted_character(line); }
+void handle_time_separator_ms(LogHeader* header, char* line) { header->time_separator_ms = quoted_character(line); }
+void handle_date_separator(LogHeader* header, char* line) { header->date_separator = quoted_character(line); }
+void handle_time_date_separator(LogHeader* header, char* line) {
+  header->time_date_separator = quoted_character(line);
+}
+
+void scan_flag(char* line, uint32_t* field) {
+  const char* value = header_value(line);
+  if (value == nullptr) return;
+  if (strcmp(value, "true") == 0) *field = 1;
+  if (strcmp(value, "false") == 0) *field = 0;
+}
+void handle_silent_mode(LogHeader* header, char* line) { scan_flag(line, &header->silent_mode); }
+void handle_cyclic_mode(LogHeader* header, char* line) { scan_flag(line, &header->cyclic_mode); }
+
+// "Time: " as local time, and the text as written, cut at 19 characters.
+void handle_time(LogHeader* header, char* line) {
+  const char* value = header_value(line);
+  if (value == nullptr) return;
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  sscanf(value, "%4u%2u%2uT%2u%2u%2u", &year, &month, &day, &hour, &minute, &second);
+  struct tm local = {};
+  local.tm_year = static_cast<int>(year - 1900);
+  local.tm_mon = static_cast<int>(month - 1);
+  local.tm_mday = static_cast<int>(day);
+  local.tm_hour = static_cast<int>(hour);
+  local.tm_min = static_cast<int>(minute);
+  local.tm_sec = static_cast<int>(second);
+  local.tm_isdst = 0;
+  header->start_time = static_cast<double>(mktime(&local));
+  size_t length = strnlen(value, sizeof header->start_time_text - 1);
+  memcpy(header->start_time_text, value, length);
+  header->start_time_text[length] = '\0';
+}
+
+// ---------------------------------------------------------------------------
+// Lines and fields
+
+// Calls visit(column index, begin, end) for each field of the line's text
+// (length bytes), at most kColumnSlots of them. A field runs to the next
+// separator; the last one to the line feed or the end of the text. With no
+// separator (0) the whole text is one field.
+template <typename Visit>
+inline void split_fields(const char* line, int length, char separator, Visit visit) {
+  const char* text_end = line + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  const char* begin = line;
+  for (int column = 0; column < kColumnSlots; ++column) {
+    const char* end = nullptr;
+    if (separator != '\0') {
+      end = static_cast<const char*>(memchr(begin, separator, static_cast<size_t>(text_end - begin)));
+    }
+    if (end == nullptr) {
+      visit(column, begin, text_end);
+      return;
+    }
+    visit(column, begin, end);
+    begin = end + 1;
+  }
+}
+
+ColumnKind column_kind(const char* begin, const char* end) {
+  static const struct {
+    const char* name;
+    ColumnKind kind;
+  } kNames[] = {{"Timestamp", COLUMN_TIMESTAMP}, {"Lost", COLUMN_LOST},     {"Type", COLUMN_TYPE},
+                {"ID", COLUMN_ID},               {"Length", COLUMN_LENGTH}, {"Data", COLUMN_DATA}};
+  size_t length = static_cast<size_t>(end - begin);
+  for (const auto& entry : kNames) {
+    if (strlen(entry.name) == length && memcmp(entry.name, begin, length) == 0) return entry.kind;
+  }
+  return COLUMN_NONE;
+}
+
+// Prepares the timestamp composition from the header: which characters the
+// time texts lose, and the template with the start-time text written in.
+//
+// The template has 17 digits. Of the start-time text (separators and "T"
+// removed) at most its first 17 characters are written from the template's
+// start; of a record's time field only its last 17 characters count, written
+// right-aligned. Neither can reach outside the template.
+void prepare_time_composition(LogReader* reader) {
+  const LogHeader& header = reader->header;
+  memset(reader->time_drop, 0, sizeof reader->time_drop);
+  for (char c : {header.value_separator, header.time_separator, header.time_separator_ms, header.date_separator,
+                 header.time_date_separator, 'T'}) {
+    if (c != '\0') reader->time_drop[static_cast<unsigned char>(c)] = true;
+  }
+  memcpy(reader->time_base, "19700101000000000", kTimeDigits);
+  int written = 0;
+  for (const char* p = header.start_time_text; *p != '\0' && written < kTimeDigits; ++p) {
+    if (!reader->time_drop[static_cast<unsigned char>(*p)]) reader->time_base[written++] = *p;
+  }
+  reader->day_cache = DayCache{};
+}
+
+// The wrap period in seconds for the reader's time format at ts; 0 for a
+// format without wrap correction.
+uint32_t wrap_period(uint8_t time_format, double ts) {
+  switch (time_format) {
+    case 1:
+      return 60;
+    case 2:
+      return 3600;
+    case 3:
+      return 86400;
+    case 4:
+    case 5: {
+      time_t s = static_cast<time_t>(ts);  // toward zero
+      struct tm broken_down = {};
+      if (gmtime_r(&s, &broken_down) == nullptr) return 0;
+      if (time_format == 4) {
+        broken_down.tm_mon += 1;
+      } else {
+        broken_down.tm_year += 1;
+      }
+      return static_cast<uint32_t>(timegm(&broken_down) - s);
+    }
+    default:
+      return 0;
+  }
+}
+
+// The Timestamp column: composes the 17 digits, converts them, and corrects
+// a wrap of the record's time field.
+void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanFrame* frame) {
+  // Keep the last 17 characters of the field that survive the removal.
+  char kept[kTimeDigits];
+  int count = 0;
+  for (const char* p = end; p > begin && count < kTimeDigits;) {
+    char c = *--p;
+    if (!reader->time_drop[static_cast<unsigned char>(c)]) kept[kTimeDigits - 1 - count++] = c;
+  }
+  char digits[kTimeDigits];
+  memcpy(digits, reader->time_base, kTimeDigits);
+  memcpy(digits + kTimeDigits - count, kept + kTimeDigits - count, static_cast<size_t>(count));
+
+  unsigned numbers[7];
+  scan_time_template(digits, numbers);
+  double t = static_cast<double>(utc_seconds(numbers, &reader->day_cache));
+  // The product and the sum with t round once.
+  double ts = static_cast<double>(reader->wrap_offset) + std::fma(static_cast<double>(numbers[6]), 0.001, t);
+
+  if (ts < reader->last_parsed_time) {
+    uint8_t format = reader->header.time_format;
+    if (format >= 1 && format <= 5) {
+      uint32_t period = wrap_period(format, ts);
+      double p = static_cast<double>(period);
+      // Only a step back of more than one second is a wrap.
+      if ((ts - reader->last_parsed_time) + p < p - 1) {
+        reader->wrap_offset += period;
+        ts += p;
+      }
+    }
+  }
+  reader->last_parsed_time = ts;
+  frame->timestamp = ts;
+}
+
+inline void parse_type(const char* begin, const char* end, CanFrame* frame) {
+  if (begin == end) return;
+  switch (*begin) {
+    case '0':
+      frame->extended = false;
+      frame->transmitted = false;
+      break;
+    case '1':
+      frame->extended = true;
+      frame->transmitted = false;
+      break;
+    case '8':
+      frame->extended = false;
+      frame->transmitted = true;
+      break;
+    case '9':
+      frame->extended = true;
+      frame->transmitted = true;
+      break;
+    default:
+      break;
+  }
+}
+
+// Up to 8 bytes, one per two characters; a lone last character is a byte of
+// its own. The count of bytes is the frame's length.
+inline void parse_data(const char* begin, const char* end, CanFrame* frame) {
+  uint8_t length = 0;
+  for (int i = 0; i < 8 && 2 * i < end - begin; ++i) {
+    uint8_t byte = 0;
+    scan_hex_byte(begin + 2 * i, end, &byte);
+    frame->data.bytes[i] = byte;
+    ++length;
+  }
+  frame->data.size = length;
+  frame->length = length;
+}
+
+void parse_record(LogReader* reader, int length, CanFrame* frame) {
+  split_fields(reader->line, length, reader->header.value_separator,
+               [reader, frame](int column, const char* begin, const char* end) {
+                 switch (reader->column_parsers[column]) {
+                   case COLUMN_TIMESTAMP:
+                     parse_timestamp(reader, begin, end, frame);
+                     break;
+                   case COLUMN_TYPE:
+                     parse_type(begin, end, frame);
+                     break;
+                   case COLUMN_ID:
+                     scan_hex_u32(begin, end, &frame->id);
+                     break;
+                   case COLUMN_LENGTH:
+                     scan_dec_u8(begin, end, &frame->length);
+                     break;
+                   case COLUMN_DATA:
+                     parse_data(begin, end, frame);
+                     break;
+                   case COLUMN_LOST:
+                   case COLUMN_NONE:
+                     break;
+                 }
+               });
+}
+
+}  // namespace
+
+const HeaderKey header_keys[16] = {
+    {"Logger type: ", handle_logger_type},
+    {"HW rev: ", handle_hw_rev},
+    {"FW rev: ", handle_fw_rev},
+    {"Logger ID: ", handle_logger_id},
+    {"Session No.: ", handle_session_no},
+    {"Split No.: ", handle_split_no},
+    {"Time: ", handle_time},
+    {"Value separator: ", handle_value_separator},
+    {"Time format: ", handle_time_format},
+    {"Time separator: ", handle_time_separator},
+    {"Time separator ms: ", handle_time_separator_ms},
+    {"Date separator: ", handle_date_separator},
+    {"Time and date separator: ", handle_time_date_separator},
+    {"Bit-rate: ", handle_bit_rate},
+    {"Silent mode: ", handle_silent_mode},
+    {"Cyclic mode: ", handle_cyclic_mode},
+};
+
+int read_log_line(LogReader* reader) {
+  char* line = reader->line;
+  int stored = 0;
+  int budget = kLineBufferSize - 1;  // bytes other than line feeds
+  Stream* stream = reader->stream;
+  while (budget > 0) {
+    // While a buffered reader's window holds bytes, take them in one run.
+    if (stream->ops == &buffered_reader_ops) {
+      auto* window = static_cast<BufferedReader*>(stream);
+      int64_t available = window->fill - window->cursor;
+      if (available > 0) {
+        const char* from = reinterpret_cast<const char*>(window->window() + window->cursor);
+        size_t scan = static_cast<size_t>(available < budget ? available : budget);
+        const char* feed = static_cast<const char*>(memchr(from, '\n', scan));
+        size_t take = feed != nullptr ? static_cast<size_t>(feed - from) : scan;
+        if (memchr(from, '\r', take) == nullptr) {
+          memcpy(line + stored, from, take);
+          stored += static_cast<int>(take);
+        } else {
+          for (size_t i = 0; i < take; ++i) {
+            if (from[i] != '\r') line[stored++] = from[i];
+          }
+        }
+        budget -= static_cast<int>(take);
+        window->cursor += static_cast<int64_t>(take);
+        if (feed != nullptr) {
+          line[stored++] = '\n';
+          ++window->cursor;
+          break;
+        }
+        continue;
+      }
+    }
+    unsigned char byte;
+    int64_t got = stream_read(stream, &byte, 1);
+    if (got != 1) {
+      if (got < 0) reader->read_failed = true;
+      break;
+    }
+    if (byte == '\n') {
+      line[stored++] = '\n';
+      break;
+    }
+    --budget;
+    if (byte != '\r') line[stored++] = static_cast<char>(byte);
+  }
+  line[stored] = '\0';
+  return static_cast<int>(strlen(line));
+}
+
+LogReader* log_reader_open(Stream* stream) {
+  if (stream == nullptr) return nullptr;
+  LogReader* reader = new (std::nothrow) LogReader{};
+  if (reader == nullptr) return nullptr;
+  reader->stream = stream;
+
+  // Header pass: every key found in a "#" line has its handler called.
+  stream_seek(stream, 0, SEEK_SET);
+  while (read_log_line(reader) > 0 && reader->line[0] == '#') {
+    for (const HeaderKey& key : header_keys) {
+      if (strstr(reader->line, key.key) != nullptr) key.handle(&reader->header, reader->line);
+    }
+  }
+
+  // Title pass: the first line that is not a "#" line names the columns.
+  stream_seek(stream, 0, SEEK_SET);
+  bool header_seen = false;
+  int length;
+  while ((length = read_log_line(reader)) > 0 && reader->line[0] == '#') header_seen = true;
+  if (length == 0 || !header_seen) {
+    log_reader_free(reader);
+    return nullptr;
+  }
+  reader->data_start = static_cast<uint32_t>(stream_tell(stream));
+  bool recognised = false;
+  split_fields(reader->line, length, reader->header.value_separator,
+               [reader, &recognised](int column, const char* begin, const char* end) {
+                 reader->column_parsers[column] = column_kind(begin, end);
+                 recognised |= reader->column_parsers[column] != COLUMN_NONE;
+               });
+  if (!recognised) {
+    log_reader_free(reader);
+    return nullptr;
+  }
+  prepare_time_composition(reader);
+  return reader;
+}
+
+void log_reader_free(LogReader* reader) { delete reader; }
+
+int64_t log_reader_rewind(LogReader* reader) { return stream_seek(reader->stream, reader->data_start, SEEK_SET); }
+
+bool log_reader_next(LogReader* reader, CanFrame* frame) {
+  double skipped_at = 0.0;
+  bool result = false;
+  int length;
+  while ((length = read_log_line(reader)) > 0) {
+    memset(frame, 0, sizeof *frame);
+    frame->channel = 1;
+    parse_record(reader, length, frame);
+    frame->kind = 1;
+    if (frame->timestamp < reader->last_accepted_time) {
+      skipped_at = reader->last_accepted_time;
+      continue;
+    }
+    reader->last_accepted_time = frame->timestamp;
+    result = true;
+    break;
+  }
+  if (skipped_at > 0 && log_enabled(LOG_WARN)) {
+    log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at);
+  }
+  return result;
+}
