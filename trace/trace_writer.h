@@ -10,9 +10,38 @@
 struct FileSystem;
 struct Stream;
 
-// (Completed by the trace back end: the writer's fields, the line writers and
-// the string helpers.)
+struct CanFrame;
 struct TraceWriter;
+
+// Writes the file header of the writer's version (start time from
+// trace_start_time) with one stream write. False when the write came up short.
+using TraceHeaderWriter = bool (*)(TraceWriter* writer);
+// Writes one frame line with one stream write. True when the line was written
+// in full or the version has no line for the frame (CAN FD in version 1.1).
+using TraceLineWriter = bool (*)(TraceWriter* writer, const CanFrame* frame);
+
+// The trace back end object: an OutputBackend whose operations write one
+// trace file per input file.
+struct TraceWriter : OutputBackend {
+  FileSystem* output_fs;            // borrowed
+  TraceHeaderWriter write_header;   // of the chosen version
+  TraceLineWriter write_frame_line; // of the chosen version
+  Stream* output;                   // owned; nullptr between input files
+  std::string output_path;          // relative to output_fs, ".trc" included
+  bool header_written;              // the current file has its header
+  double trace_start_time;          // first frame's timestamp; NaN before it
+  int64_t message_number;           // number of the next frame line; 1 at new_file
+  std::string line_buffer;          // reused for the header and every line
+
+  // The writer's own bookkeeping, not for callers:
+  // the open stream was opened by the last new_file, so end_file may remove
+  // the file when it holds no frame line; a failed new_file leaves it false
+  // and end_file then touches nothing that stands at output_path.
+  bool opened_by_new_file;
+  // output_path named a file already when new_file opened it (asked only when
+  // the output is to be synced): a new file needs its folder synced too.
+  bool existed_before_open;
+};
 
 // The trace back end's command-line extension: add_options only.
 extern const OptionExtension trace_option_extension;

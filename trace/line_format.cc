@@ -1,0 +1,337 @@
+#include "trace/line_format.h"
+
+#include <stb_sprintf.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kIdentifierMask = 0x1FFFFFFF;
+
+const char kHexDigits[] = "0123456789ABCDEF0123456789abcdef";
+
+const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+const uint64_t kPowersOfTen[20] = {1ull,
+                                   10ull,
+                                   100ull,
+                                   1000ull,
+                                   10000ull,
+                                   100000ull,
+                                   1000000ull,
+                                   10000000ull,
+                                   100000000ull,
+                                   1000000000ull,
+                                   10000000000ull,
+                                   100000000000ull,
+                                   1000000000000ull,
+                                   10000000000000ull,
+                                   100000000000000ull,
+                                   1000000000000000ull,
+                                   10000000000000000ull,
+                                   100000000000000000ull,
+                                   1000000000000000000ull,
+                                   10000000000000000000ull};
+
+// Number of decimal digits of value (1 for 0).
+inline int decimal_digits(uint64_t value) {
+  int digits = 1;
+  while (digits < 20 && value >= kPowersOfTen[digits]) ++digits;
+  return digits;
+}
+
+// Writes exactly digits decimal digits of value ending just before end (the
+// value has no more digits than that). Returns the start.
+inline char* put_digits_backwards(char* end, uint64_t value, int digits) {
+  char* p = end;
+  while (digits >= 2) {
+    unsigned pair = static_cast<unsigned>(value % 100);
+    value /= 100;
+    p -= 2;
+    memcpy(p, kDigitPairs + 2 * pair, 2);
+    digits -= 2;
+  }
+  if (digits == 1) *--p = static_cast<char>('0' + value % 10);
+  return p;
+}
+
+// "%*llu": value right-aligned in width characters, widening when it needs
+// more. Returns the end.
+inline char* put_unsigned(char* out, uint64_t value, int width) {
+  int digits = decimal_digits(value);
+  while (width > digits) {
+    *out++ = ' ';
+    --width;
+  }
+  put_digits_backwards(out + digits, value, digits);
+  return out + digits;
+}
+
+// "%0*X": uppercase hexadecimal, at least min_digits digits.
+inline char* put_hex(char* out, uint32_t value, int min_digits) {
+  int digits = 1;
+  while (digits < 8 && (value >> (4 * digits)) != 0) ++digits;
+  if (digits < min_digits) digits = min_digits;
+  for (int i = digits - 1; i >= 0; --i) {
+    out[i] = kHexDigits[value & 0xF];
+    value >>= 4;
+  }
+  return out + digits;
+}
+
+// Data bytes as "11 22 33": uppercase pairs, one space between bytes.
+inline char* put_data(char* out, const uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    out[0] = kHexDigits[bytes[i] >> 4];
+    out[1] = kHexDigits[bytes[i] & 0xF];
+    out[2] = ' ';
+    out += 3;
+  }
+  return count == 0 ? out : out - 1;
+}
+
+inline size_t data_count(const CanFrame& frame) {
+  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
+}
+
+// Type column of a version 2.1 line; the first matching rule wins.
+inline const char* frame_type(const CanFrame& frame) {
+  if (frame.fd) {
+    if (frame.esi && frame.brs) return "BI";
+    if (frame.brs) return "FB";
+    if (frame.esi) return "FE";
+    return "FD";
+  }
+  return frame.remote ? "RR" : "DT";
+}
+
+// Longest line that the fast build writes: a 19-digit number, an offset below
+// 2^40 (13 integer digits, a point, 3 decimals), the fixed fields, a standard
+// identifier of 8 digits, and 64 data bytes.
+constexpr size_t kFastLineMax = 20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 +
+                                3 * FrameData::kCapacity + 1;
+constexpr size_t kFastLineBuffer = 320;
+static_assert(kFastLineMax <= kFastLineBuffer, "line buffer too small");
+
+}  // namespace
+
+int str_append_vformat(std::string* s, const char* format, va_list args) {
+  size_t old_size = s->size();
+  size_t room = s->capacity() - old_size;
+  // Format straight into the storage behind the current end; the string's
+  // terminating zero slot takes stb_sprintf's terminator.
+  s->resize(s->capacity());
+  va_list again;
+  va_copy(again, args);
+  int n = stbsp_vsnprintf(s->data() + old_size, static_cast<int>(room + 1), format, args);
+  if (n > 0 && static_cast<size_t>(n) > room) {
+    s->resize(old_size + static_cast<size_t>(n));
+    n = stbsp_vsnprintf(s->data() + old_size, n + 1, format, again);
+  }
+  va_end(again);
+  s->resize(n > 0 ? old_size + static_cast<size_t>(n) : old_size);
+  return n;
+}
+
+int str_append_format(std::string* s, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = str_append_vformat(s, format, args);
+  va_end(args);
+  return n;
+}
+
+void str_append_hex(std::string* s, const uint8_t* bytes, size_t count, char separator,
+                    bool uppercase) {
+  if (count == 0) return;
+  const char* digits = uppercase ? kHexDigits : kHexDigits + 16;
+  size_t old_size = s->size();
+  size_t step = separator != 0 ? 3 : 2;
+  s->resize(old_size + step * count);
+  char* p = s->data() + old_size;
+  for (size_t i = 0; i < count; ++i) {
+    *p++ = digits[bytes[i] >> 4];
+    *p++ = digits[bytes[i] & 0xF];
+    if (separator != 0) *p++ = separator;
+  }
+  if (separator != 0) s->resize(s->size() - 1);  // no separator after the last byte
+}
+
+void trace_append_start_value(std::string* s, double start_time) {
+  double days = start_time / 86400.0 + 25569.0;
+  double whole = 0.0;
+  double fraction = 0.0;
+  if (days >= 0.0 && days < 18446744073709551616.0) {
+    fraction = std::modf(days, &whole) * 10000000000.0;
+    // "%.0f" rounds to nearest, ties to even, as nearbyint does in the default
+    // rounding mode. A fraction that reaches a whole day would print eleven
+    // digits: carry it into the days instead.
+    if (std::nearbyint(fraction) >= 10000000000.0) {
+      whole += 1.0;
+      fraction = 0.0;
+    }
+  }
+  char text[64];
+  int n = snprintf(text, sizeof text, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
+  if (n > 0) s->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+}
+
+int format_offset_fast(char* out, double value, int width, int decimals) {
+  uint64_t scale;
+  if (decimals == 3) {
+    scale = 1000;
+  } else if (decimals == 1) {
+    scale = 10;
+  } else {
+    return 0;
+  }
+  uint64_t units;  // value * scale, rounded half up
+  if (value == 0.0) {
+    if (std::signbit(value)) return 0;
+    units = 0;
+  } else {
+    // The proven range: 2^-10 <= value < 2^40.
+    if (!(value >= 0x1p-10 && value < 0x1p40)) return 0;
+    uint64_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    int exponent = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t mantissa = (bits & ((1ull << 52) - 1)) | (1ull << 52);
+    int shift = 1075 - exponent;  // value = mantissa * 2^-shift, 13 <= shift <= 62
+    // Exactly value * scale * 2^shift: mantissa < 2^53 and scale <= 1000 < 2^10.
+    uint64_t scaled = mantissa * scale;
+    uint64_t whole = scaled >> shift;
+    uint64_t rest = scaled & ((1ull << shift) - 1);
+    uint64_t half = 1ull << (shift - 1);
+    // stb_sprintf rounds half up from an integer approximation B of
+    // value * 10^p, p = 18 - (its estimate of the digit count), which in this
+    // range is a power of ten it holds exactly, so the double-double product
+    // is exact and B is that product truncated: B >= 10^17 and B is off by less
+    // than one unit (plus a rounding hair when the product lies next to an
+    // integer). Its rounding step sits at an integer of B's scale; so both
+    // round the same way unless the value lies within one unit of B (relative
+    // 10^-17 at most) of a tie. An exact tie is an exact integer of B's scale
+    // and rounds up in both. A value nearer a tie than 2^-55 (2.8e-17) of its
+    // size, but not on it, is left to stb_sprintf.
+    uint64_t distance = rest >= half ? rest - half : half - rest;
+    if (distance != 0 && distance <= (scaled >> 55)) return 0;
+    units = whole + (rest >= half ? 1 : 0);
+  }
+  uint64_t integer_part = units / scale;
+  uint64_t fraction = units % scale;
+  int digits = decimal_digits(integer_part);
+  int length = digits + 1 + decimals;
+  char* p = out;
+  for (int pad = width - length; pad > 0; --pad) *p++ = ' ';
+  put_digits_backwards(p + digits, integer_part, digits);
+  p += digits;
+  *p++ = '.';
+  put_digits_backwards(p + decimals, fraction, decimals);
+  p += decimals;
+  return static_cast<int>(p - out);
+}
+
+void trace_line_v1_append_reference(std::string* line, int64_t number, double offset,
+                                    const CanFrame& frame) {
+  const char* direction = frame.transmitted ? "Tx" : "Rx";
+  uint32_t identifier = frame.id & kIdentifierMask;
+  str_append_format(line,
+                    frame.extended ? "%6lld) %11.1f %s    %08X %d  " : "%6lld) %11.1f %s        %04X %d  ",
+                    static_cast<long long>(number), offset, direction, identifier,
+                    static_cast<int>(frame.length));
+  if (frame.remote) {
+    line->append("RTR");
+  } else {
+    str_append_hex(line, frame.data.data(), data_count(frame), ' ', true);
+  }
+  line->push_back('\n');
+}
+
+void trace_line_v2_append_reference(std::string* line, int64_t number, double offset,
+                                    const CanFrame& frame) {
+  const char* direction = frame.transmitted ? "Tx" : "Rx";
+  uint32_t identifier = frame.id & kIdentifierMask;
+  str_append_format(line,
+                    frame.extended ? "%7lld %13.3f %s %d %08X %s %d" : "%7lld %13.3f %s %d     %04X %s %d",
+                    static_cast<long long>(number), offset, frame_type(frame),
+                    static_cast<int>(frame.channel), identifier, direction,
+                    static_cast<int>(frame.length));
+  line->append(frame.length < 10 ? "    " : "   ");
+  if (!frame.remote) str_append_hex(line, frame.data.data(), data_count(frame), ' ', true);
+  line->push_back('\n');
+}
+
+void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kFastLineBuffer];
+  char* p = text;
+  if (number < 0) return trace_line_v1_append_reference(line, number, offset, frame);
+  p = put_unsigned(p, static_cast<uint64_t>(number), 6);
+  *p++ = ')';
+  *p++ = ' ';
+  int n = format_offset_fast(p, offset, 11, 1);
+  if (n == 0) return trace_line_v1_append_reference(line, number, offset, frame);
+  p += n;
+  memcpy(p, frame.transmitted ? " Tx" : " Rx", 3);
+  p += 3;
+  uint32_t identifier = frame.id & kIdentifierMask;
+  if (frame.extended) {
+    memcpy(p, "    ", 4);
+    p = put_hex(p + 4, identifier, 8);
+  } else {
+    memcpy(p, "        ", 8);
+    p = put_hex(p + 8, identifier, 4);
+  }
+  *p++ = ' ';
+  p = put_unsigned(p, frame.length, 0);
+  *p++ = ' ';
+  *p++ = ' ';
+  if (frame.remote) {
+    memcpy(p, "RTR", 3);
+    p += 3;
+  } else {
+    p = put_data(p, frame.data.data(), data_count(frame));
+  }
+  *p++ = '\n';
+  line->append(text, static_cast<size_t>(p - text));
+}
+
+void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kFastLineBuffer];
+  char* p = text;
+  if (number < 0) return trace_line_v2_append_reference(line, number, offset, frame);
+  p = put_unsigned(p, static_cast<uint64_t>(number), 7);
+  *p++ = ' ';
+  int n = format_offset_fast(p, offset, 13, 3);
+  if (n == 0) return trace_line_v2_append_reference(line, number, offset, frame);
+  p += n;
+  *p++ = ' ';
+  memcpy(p, frame_type(frame), 2);
+  p += 2;
+  *p++ = ' ';
+  p = put_unsigned(p, frame.channel, 0);
+  uint32_t identifier = frame.id & kIdentifierMask;
+  if (frame.extended) {
+    *p++ = ' ';
+    p = put_hex(p, identifier, 8);
+  } else {
+    memcpy(p, "     ", 5);
+    p = put_hex(p + 5, identifier, 4);
+  }
+  memcpy(p, frame.transmitted ? " Tx " : " Rx ", 4);
+  p += 4;
+  p = put_unsigned(p, frame.length, 0);
+  if (frame.length < 10) {
+    memcpy(p, "    ", 4);
+    p += 4;
+  } else {
+    memcpy(p, "   ", 3);
+    p += 3;
+  }
+  if (!frame.remote) p = put_data(p, frame.data.data(), data_count(frame));
+  *p++ = '\n';
+  line->append(text, static_cast<size_t>(p - text));
+}

@@ -1,0 +1,58 @@
+// The text of a trace file: the string helpers that compose lines, the start
+// value of the header and the frame lines of versions 1.1 and 2.1.
+//
+// Frame lines come in two builds that give the same bytes. The reference
+// build formats each line with stb_sprintf's general formatter. The fast build
+// writes the same fields with hand-written number, offset and hex routines
+// (about five times faster); for an offset outside the range where its
+// rounding provably agrees with stb_sprintf (negative, non-finite, very large
+// or tiny offsets, or one that lies within a hair of a rounding tie) it hands
+// the whole line to the reference build.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "reader/can_frame.h"
+
+// Appends text formatted by stb_sprintf (printf conversions) at the end of s.
+// Returns the number of characters appended; a result of 0 or less leaves s
+// unchanged.
+int str_append_format(std::string* s, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int str_append_vformat(std::string* s, const char* format, va_list args);
+
+// Appends count bytes as pairs of hexadecimal digits (uppercase or lowercase),
+// with the separator between bytes (none before the first or after the last);
+// a separator of 0 puts nothing between them. Three bytes with a space give
+// eight characters.
+void str_append_hex(std::string* s, const uint8_t* bytes, size_t count, char separator,
+                    bool uppercase);
+
+// Appends the start value of a trace header for a first frame at start_time
+// (seconds since the epoch): days since 1899-12-30 00:00 UTC as "%5lu.%010.0f"
+// of the standard vsnprintf, then a line feed. A fraction that rounds up to a
+// whole day is carried into the days ("45307.0000000000", never eleven
+// fraction digits). Times before 1899-12-30 or non-finite times, which that
+// layout cannot express, are written as "    0.0000000000".
+void trace_append_start_value(std::string* s, double start_time);
+
+// Appends one frame line (line feed included) with message number number and
+// time offset offset (milliseconds) in the layout of version 1.1 or 2.1. The
+// version 1.1 layout has no form for a CAN FD frame; callers skip those.
+void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
+void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
+
+// The same lines through stb_sprintf's general formatter alone.
+void trace_line_v1_append_reference(std::string* line, int64_t number, double offset,
+                                    const CanFrame& frame);
+void trace_line_v2_append_reference(std::string* line, int64_t number, double offset,
+                                    const CanFrame& frame);
+
+// Writes value with decimals places (1 or 3), right-aligned in width
+// characters, as stb_sprintf's "%*.*f" writes it, into out (room for 32
+// characters). Returns the number of characters written, or 0 when value lies
+// outside the range where this routine is proven to agree with stb_sprintf:
+// then nothing usable was written and the caller formats with stb_sprintf.
+int format_offset_fast(char* out, double value, int width, int decimals);

@@ -1,0 +1,109 @@
+#include <argtable2.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/run_records.h"
+#include "trace/trace_writer.h"
+
+namespace {
+
+// A small option table like the command line's: a switch, the back end's
+// options, and the end marker.
+class OptionTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    table_.push_back(arg_lit0("v", "verbose", "more output"));
+    ASSERT_TRUE(trace_option_extension.add_options(&config_, &table_));
+    end_ = arg_end(20);
+    table_.push_back(end_);
+    ASSERT_EQ(arg_nullcheck(table_.data()), 0);
+  }
+  void TearDown() override { arg_freetable(table_.data(), table_.size()); }
+
+  // Parses the arguments after the program name; returns the error count.
+  int parse(std::vector<const char*> args) {
+    args.insert(args.begin(), "trcforge");
+    return arg_parse(static_cast<int>(args.size()), const_cast<char**>(args.data()), table_.data());
+  }
+
+  // What arg_print_errors writes for the last parse.
+  std::string errors() {
+    FILE* file = tmpfile();
+    arg_print_errors(file, end_, "trcforge");
+    std::string text(static_cast<size_t>(ftell(file)), '\0');
+    rewind(file);
+    size_t n = fread(text.data(), 1, text.size(), file);
+    fclose(file);
+    text.resize(n);
+    return text;
+  }
+
+  RunConfig config_;
+  OptionTable table_;
+  struct arg_end* end_ = nullptr;
+};
+
+TEST_F(OptionTableTest, AbsentOptionSelectsVersion2) {
+  EXPECT_EQ(parse({"in.txt"}), 1);  // no positional argument in this table
+  EXPECT_EQ(config_.trace_version, 0);  // checks are skipped after an error
+  EXPECT_EQ(parse({"-v"}), 0);
+  EXPECT_EQ(config_.trace_version, 2);
+}
+
+TEST_F(OptionTableTest, VersionNamesInAnyCase) {
+  EXPECT_EQ(parse({"-f", "VERSION1"}), 0);
+  EXPECT_EQ(config_.trace_version, 1);
+  EXPECT_EQ(parse({"--trace-format=Version2"}), 0);
+  EXPECT_EQ(config_.trace_version, 2);
+  EXPECT_EQ(parse({"--trace-format", "version1", "-v"}), 0);
+  EXPECT_EQ(config_.trace_version, 1);
+}
+
+TEST_F(OptionTableTest, OtherValuesAreRejectedWithTheirName) {
+  EXPECT_EQ(parse({"-f", "abc"}), 1);
+  EXPECT_EQ(config_.trace_version, 0);
+  EXPECT_EQ(errors(), "trcforge: invalid value \"abc\" to option -f|--trace-format={version1,version2}\n");
+  EXPECT_EQ(end_->error[0], 256);
+
+  EXPECT_EQ(parse({"--trace-format=2.1"}), 1);
+  EXPECT_EQ(errors(), "trcforge: invalid value \"2.1\" to option -f|--trace-format={version1,version2}\n");
+  EXPECT_EQ(parse({"-f", ""}), 1);
+  EXPECT_EQ(config_.trace_version, 0);
+}
+
+TEST_F(OptionTableTest, ArgtableOwnErrorsKeepTheirWording) {
+  EXPECT_EQ(parse({"-f", "version1", "-f", "version2"}), 1);
+  EXPECT_EQ(errors(), "trcforge: excess option -f|--trace-format=version2\n");
+  EXPECT_EQ(config_.trace_version, 0);  // checks skipped
+  EXPECT_EQ(parse({"--bogus", "-f", "abc"}), 1);
+  EXPECT_EQ(errors(), "trcforge: invalid option \"--bogus\"\n");
+}
+
+TEST_F(OptionTableTest, HelpShowsTheOption) {
+  FILE* file = tmpfile();
+  arg_print_glossary(file, table_.data(), "  %-30s %s\n");
+  std::string text(static_cast<size_t>(ftell(file)), '\0');
+  rewind(file);
+  text.resize(fread(text.data(), 1, text.size(), file));
+  fclose(file);
+  EXPECT_NE(text.find("-f, --trace-format={version1,version2}"), std::string::npos) << text;
+  EXPECT_NE(text.find("which trace version to output, defaults to 2.1"), std::string::npos) << text;
+}
+
+TEST(TraceOptionTest, FullTableGrowsByHalfPlusFour) {
+  RunConfig config;
+  OptionTable table(3, nullptr);
+  table.shrink_to_fit();
+  ASSERT_EQ(table.capacity(), 3u);
+  EXPECT_TRUE(trace_option_extension.add_options(&config, &table));
+  ASSERT_EQ(table.size(), 4u);
+  EXPECT_GE(table.capacity(), 8u);
+  EXPECT_EQ(trace_option_extension.after_parse, nullptr);
+  EXPECT_EQ(trace_option_extension.release, nullptr);
+  free(table[3]);  // one block, as arg_freetable releases it
+}
+
+}  // namespace
