@@ -37,8 +37,8 @@ trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 # help_options: prints every option name (short and long) that the program's
 # help lists, one per line.
 help_options() {
-    "$binary" --help | grep -oE '(^|[ ,|[])--?[A-Za-z][A-Za-z-]*' |
-        sed -E 's/^[ ,|[]//' | sort -u
+    "$binary" --help | grep -E '^  -' | sed -E 's/^  (-[^ ,]*(, -[^ ]*)?) .*/\1/' |
+        grep -oE '(^| )--?[A-Za-z][A-Za-z-]*' | sed 's/^ //' | sort -u
 }
 
 # help_glossary: prints the glossary texts of the program's help, one per line
@@ -322,14 +322,14 @@ test_deb() {
     # to a package named in Depends.
     dpkg-deb -x "$deb" "$work/root"
     local bin=$work/root/usr/bin/trcforge
-    check "the packaged program prints its version" "$bin" --version
+    check "the packaged program prints its version" grep -q "^Version: " <(TZ=UTC "$bin" --version)
     local names
     names=$(sed -E 's/ *\([^)]*\)//g; s/ *\| */,/g; s/ //g' <<<"$depends" | tr ',' '\n')
     local needed lib file owner
     needed=$(readelf -d "$bin" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p')
     check "the packaged program needs shared libraries" test -n "$needed"
     for lib in $needed; do
-        file=$(ldd "$bin" | sed -nE "s/^\s*${lib//./\\.} => (\/\S+) .*/\1/p")
+        file=$(ldd "$bin" | awk -v l="$lib" '$1 == l && $2 == "=>" { print $3 }')
         owner=$(package_of "$file")
         if [ -z "$owner" ]; then
             fail "no Debian package owns ${file:-the library} (needed $lib)"
