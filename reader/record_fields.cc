@@ -6,16 +6,6 @@
 
 namespace {
 
-// Value of a hexadecimal digit, or -1.
-inline int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // Copies the field into a terminated buffer for the library scanner. Fields
 // come from the 200-byte line buffer; a longer range would be cut at 255.
 struct FieldCopy {
@@ -31,24 +21,7 @@ struct FieldCopy {
 
 }  // namespace
 
-bool scan_hex_u32(const char* begin, const char* end, uint32_t* value) {
-  // Hand-read: digits from the first character on, no "0x" prefix, at most
-  // 16 digits (no overflow of the scanner's unsigned long; the low 32 bits
-  // are kept as the conversion to unsigned int does).
-  if (begin < end && hex_value(*begin) >= 0 &&
-      !(*begin == '0' && end - begin > 1 && (begin[1] == 'x' || begin[1] == 'X'))) {
-    uint64_t number = 0;
-    const char* p = begin;
-    int digit;
-    while (p < end && p - begin < 17 && (digit = hex_value(*p)) >= 0) {
-      number = (number << 4) | static_cast<uint64_t>(digit);
-      ++p;
-    }
-    if (p - begin <= 16) {
-      *value = static_cast<uint32_t>(number);
-      return true;
-    }
-  }
+bool scan_hex_u32_library(const char* begin, const char* end, uint32_t* value) {
   FieldCopy copy(begin, end);
   unsigned int scanned;
   if (sscanf(copy.text, "%x", &scanned) != 1) return false;
@@ -56,21 +29,7 @@ bool scan_hex_u32(const char* begin, const char* end, uint32_t* value) {
   return true;
 }
 
-bool scan_dec_u8(const char* begin, const char* end, uint8_t* value) {
-  // Hand-read: up to 19 decimal digits from the first character on (no
-  // overflow of unsigned long); the conversion keeps the value modulo 256.
-  if (begin < end && is_digit(*begin)) {
-    uint64_t number = 0;
-    const char* p = begin;
-    while (p < end && p - begin < 20 && is_digit(*p)) {
-      number = number * 10 + static_cast<uint64_t>(*p - '0');
-      ++p;
-    }
-    if (p - begin <= 19) {
-      *value = static_cast<uint8_t>(number);
-      return true;
-    }
-  }
+bool scan_dec_u8_library(const char* begin, const char* end, uint8_t* value) {
   FieldCopy copy(begin, end);
   unsigned char scanned;
   if (sscanf(copy.text, "%hhu", &scanned) != 1) return false;
@@ -78,22 +37,7 @@ bool scan_dec_u8(const char* begin, const char* end, uint8_t* value) {
   return true;
 }
 
-bool scan_hex_byte(const char* begin, const char* end, uint8_t* value) {
-  // Hand-read: two hexadecimal digits, or one that ends the field.
-  if (begin < end) {
-    int high = hex_value(begin[0]);
-    if (high >= 0) {
-      if (end - begin == 1) {
-        *value = static_cast<uint8_t>(high);
-        return true;
-      }
-      int low = hex_value(begin[1]);
-      if (low >= 0) {
-        *value = static_cast<uint8_t>(high * 16 + low);
-        return true;
-      }
-    }
-  }
+bool scan_hex_byte_library(const char* begin, const char* end, uint8_t* value) {
   FieldCopy copy(begin, end);
   unsigned char scanned;
   if (sscanf(copy.text, "%2hhx", &scanned) != 1) return false;
@@ -101,24 +45,7 @@ bool scan_hex_byte(const char* begin, const char* end, uint8_t* value) {
   return true;
 }
 
-void scan_time_template(const char* digits, unsigned numbers[7]) {
-  bool all_digits = true;
-  for (int i = 0; i < kTimeDigits; ++i) all_digits &= is_digit(digits[i]);
-  if (all_digits) {
-    auto number = [digits](int from, int count) {
-      unsigned n = 0;
-      for (int i = from; i < from + count; ++i) n = n * 10 + static_cast<unsigned>(digits[i] - '0');
-      return n;
-    };
-    numbers[0] = number(0, 4);
-    numbers[1] = number(4, 2);
-    numbers[2] = number(6, 2);
-    numbers[3] = number(8, 2);
-    numbers[4] = number(10, 2);
-    numbers[5] = number(12, 2);
-    numbers[6] = number(14, 3);
-    return;
-  }
+void scan_time_template_library(const char* digits, unsigned numbers[7]) {
   char text[kTimeDigits + 1];
   memcpy(text, digits, kTimeDigits);
   text[kTimeDigits] = '\0';
@@ -138,19 +65,9 @@ int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
   return era * 146097 + day_of_era - 719468;
 }
 
-int64_t utc_seconds(const unsigned numbers[7], DayCache* cache) {
+int64_t utc_seconds_library(const unsigned numbers[7]) {
   const unsigned year = numbers[0], month = numbers[1], day = numbers[2];
   const unsigned hour = numbers[3], minute = numbers[4], second = numbers[5];
-  if (year <= 9999 && month >= 1 && month <= 12 && day <= 99 && hour <= 99 && minute <= 99 && second <= 99) {
-    int64_t key = int64_t{year} * 10000 + month * 100 + day;
-    if (key != cache->key) {
-      // A day outside the month (0, 31 in April, up to 99) counts on from
-      // the first of the month, as timegm normalises it.
-      cache->start = (days_from_civil(year, month, 1) + int64_t{day} - 1) * 86400;
-      cache->key = key;
-    }
-    return cache->start + int64_t{hour} * 3600 + int64_t{minute} * 60 + int64_t{second};
-  }
   struct tm broken_down = {};
   broken_down.tm_year = static_cast<int>(year - 1900);
   broken_down.tm_mon = static_cast<int>(month - 1);

@@ -12,18 +12,100 @@
 #include <cstdint>
 #include <ctime>
 
+// Library conversions for texts that the inline readers below do not take.
+bool scan_hex_u32_library(const char* begin, const char* end, uint32_t* value);
+bool scan_dec_u8_library(const char* begin, const char* end, uint8_t* value);
+bool scan_hex_byte_library(const char* begin, const char* end, uint8_t* value);
+void scan_time_template_library(const char* digits, unsigned numbers[7]);
+
+namespace record_fields_detail {
+// Value of each byte as a hexadecimal digit, -1 for any other byte.
+struct HexTable {
+  int8_t value[256];
+  constexpr HexTable() : value() {
+    for (int i = 0; i < 256; ++i) value[i] = -1;
+    for (int i = 0; i < 10; ++i) value['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+      value['a' + i] = static_cast<int8_t>(10 + i);
+      value['A' + i] = static_cast<int8_t>(10 + i);
+    }
+  }
+};
+inline constexpr HexTable kHex{};
+inline int hex_value(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace record_fields_detail
+
 // sscanf(field, "%x", &value). Returns true and stores the value when the
 // conversion matched; false leaves *value untouched.
-bool scan_hex_u32(const char* begin, const char* end, uint32_t* value);
+//
+// Read here: digits from the first character on, no "0x" prefix, at most 16
+// digits (no overflow of the scanner's unsigned long; the low 32 bits are
+// kept as the conversion to unsigned int does).
+inline bool scan_hex_u32(const char* begin, const char* end, uint32_t* value) {
+  using record_fields_detail::hex_value;
+  if (begin < end && hex_value(*begin) >= 0 &&
+      !(*begin == '0' && end - begin > 1 && (begin[1] == 'x' || begin[1] == 'X'))) {
+    uint64_t number = 0;
+    const char* p = begin;
+    int digit;
+    while (p < end && p - begin < 17 && (digit = hex_value(*p)) >= 0) {
+      number = (number << 4) | static_cast<uint64_t>(digit);
+      ++p;
+    }
+    if (p - begin <= 16) {
+      *value = static_cast<uint32_t>(number);
+      return true;
+    }
+  }
+  return scan_hex_u32_library(begin, end, value);
+}
 
 // sscanf(field, "%hhu", &value). Returns true and stores the value when the
 // conversion matched; false leaves *value untouched.
-bool scan_dec_u8(const char* begin, const char* end, uint8_t* value);
+//
+// Read here: up to 19 decimal digits from the first character on (no
+// overflow of unsigned long); the conversion keeps the value modulo 256.
+inline bool scan_dec_u8(const char* begin, const char* end, uint8_t* value) {
+  using record_fields_detail::is_digit;
+  if (begin < end && is_digit(*begin)) {
+    uint64_t number = 0;
+    const char* p = begin;
+    while (p < end && p - begin < 20 && is_digit(*p)) {
+      number = number * 10 + static_cast<uint64_t>(*p - '0');
+      ++p;
+    }
+    if (p - begin <= 19) {
+      *value = static_cast<uint8_t>(number);
+      return true;
+    }
+  }
+  return scan_dec_u8_library(begin, end, value);
+}
 
 // sscanf(field, "%2hhx", &value) on the text from begin to end. Returns true
 // and stores the value when the conversion matched; false leaves *value
 // untouched.
-bool scan_hex_byte(const char* begin, const char* end, uint8_t* value);
+//
+// Read here: two hexadecimal digits, or one that ends the field.
+inline bool scan_hex_byte(const char* begin, const char* end, uint8_t* value) {
+  using record_fields_detail::hex_value;
+  if (begin < end) {
+    int high = hex_value(begin[0]);
+    if (high >= 0) {
+      if (end - begin == 1) {
+        *value = static_cast<uint8_t>(high);
+        return true;
+      }
+      int low = hex_value(begin[1]);
+      if (low >= 0) {
+        *value = static_cast<uint8_t>(high * 16 + low);
+        return true;
+      }
+    }
+  }
+  return scan_hex_byte_library(begin, end, value);
+}
 
 // Length of the time template: year 4, month, day, hour, minute, second 2
 // each, milliseconds 3.
@@ -31,8 +113,27 @@ constexpr int kTimeDigits = 17;
 
 // The numbers of sscanf(template, "%4u%2u%2u%2u%2u%2u%3u", ...) over the 17
 // characters of the template; a number that was not read is 0. Order: year,
-// month, day, hour, minute, second, milliseconds.
-void scan_time_template(const char* digits, unsigned numbers[7]);
+// month, day, hour, minute, second, milliseconds. Seventeen digits are read
+// here; any other character leaves the template to the library.
+inline void scan_time_template(const char* digits, unsigned numbers[7]) {
+  unsigned d[kTimeDigits];
+  unsigned odd = 0;
+  for (int i = 0; i < kTimeDigits; ++i) {
+    d[i] = static_cast<unsigned>(static_cast<unsigned char>(digits[i])) - '0';
+    odd |= d[i] > 9 ? 1u : 0u;
+  }
+  if (odd != 0) {
+    scan_time_template_library(digits, numbers);
+    return;
+  }
+  numbers[0] = ((d[0] * 10 + d[1]) * 10 + d[2]) * 10 + d[3];
+  numbers[1] = d[4] * 10 + d[5];
+  numbers[2] = d[6] * 10 + d[7];
+  numbers[3] = d[8] * 10 + d[9];
+  numbers[4] = d[10] * 10 + d[11];
+  numbers[5] = d[12] * 10 + d[13];
+  numbers[6] = (d[14] * 10 + d[15]) * 10 + d[16];
+}
 
 // The last day whose midnight was converted, so that the lines of one day
 // cost no calendar arithmetic.
@@ -41,13 +142,30 @@ struct DayCache {
   int64_t start = 0;
 };
 
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
+// (month 1 to 12; a day beyond the month's end counts on into the next).
+int64_t days_from_civil(int64_t year, unsigned month, unsigned day);
+
+// timegm for what the inline path below does not take.
+int64_t utc_seconds_library(const unsigned numbers[7]);
+
 // timegm of year - 1900, month - 1, day, hour, minute, second (every other
 // member 0), with the numbers converted to int as the broken-down time holds
 // them. Computed from the calendar for a year up to 9999, a month from 1 to
 // 12 and day, hour, minute and second up to 99; timegm itself does the rest.
 // Returns the seconds since 1970-01-01 00:00:00 UTC (-1 where timegm fails).
-int64_t utc_seconds(const unsigned numbers[7], DayCache* cache);
-
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
-// (month 1 to 12; a day beyond the month's end counts on into the next).
-int64_t days_from_civil(int64_t year, unsigned month, unsigned day);
+inline int64_t utc_seconds(const unsigned numbers[7], DayCache* cache) {
+  const unsigned year = numbers[0], month = numbers[1], day = numbers[2];
+  const unsigned hour = numbers[3], minute = numbers[4], second = numbers[5];
+  if (year <= 9999 && month >= 1 && month <= 12 && day <= 99 && hour <= 99 && minute <= 99 && second <= 99) {
+    int64_t key = int64_t{year} * 10000 + month * 100 + day;
+    if (key != cache->key) {
+      // A day outside the month (0, 31 in April, up to 99) counts on from
+      // the first of the month, as timegm normalises it.
+      cache->start = (days_from_civil(year, month, 1) + int64_t{day} - 1) * 86400;
+      cache->key = key;
+    }
+    return cache->start + int64_t{hour} * 3600 + int64_t{minute} * 60 + int64_t{second};
+  }
+  return utc_seconds_library(numbers);
+}
