@@ -118,6 +118,19 @@ constexpr size_t kFastLineMax = 20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 
 constexpr size_t kFastLineBuffer = 320;
 static_assert(kFastLineMax <= kFastLineBuffer, "line buffer too small");
 
+// Appends text formatted by the C library's vsnprintf (not stb_sprintf),
+// at most 63 characters. Returns nothing.
+void append_standard_format(std::string* s, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+void append_standard_format(std::string* s, const char* format, ...) {
+  char text[64];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n > 0) s->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+}
+
 }  // namespace
 
 int str_append_vformat(std::string* s, const char* format, va_list args) {
@@ -166,7 +179,7 @@ void trace_append_start_value(std::string* s, double start_time) {
   double days = start_time / 86400.0 + 25569.0;
   double whole = 0.0;
   double fraction = 0.0;
-  if (days >= 0.0 && days < 18446744073709551616.0) {
+  if (days >= 0.0 && days < 1e15) {
     fraction = std::modf(days, &whole) * 10000000000.0;
     // "%.0f" rounds to nearest, ties to even, as nearbyint does in the default
     // rounding mode. A fraction that reaches a whole day would print eleven
@@ -176,20 +189,16 @@ void trace_append_start_value(std::string* s, double start_time) {
       fraction = 0.0;
     }
   }
-  char text[64];
-  int n = snprintf(text, sizeof text, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
-  if (n > 0) s->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
+  append_standard_format(s, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
 }
 
-int format_offset_fast(char* out, double value, int width, int decimals) {
-  uint64_t scale;
-  if (decimals == 3) {
-    scale = 1000;
-  } else if (decimals == 1) {
-    scale = 10;
-  } else {
-    return 0;
-  }
+namespace {
+
+// format_offset_fast for a fixed number of decimals, so that the divisions
+// by the scale are by a constant.
+template <int kDecimals>
+inline int format_fixed(char* out, double value, int width) {
+  constexpr uint64_t scale = kDecimals == 3 ? 1000 : 10;
   uint64_t units;  // value * scale, rounded half up
   if (value == 0.0) {
     if (std::signbit(value)) return 0;
@@ -224,15 +233,23 @@ int format_offset_fast(char* out, double value, int width, int decimals) {
   uint64_t integer_part = units / scale;
   uint64_t fraction = units % scale;
   int digits = decimal_digits(integer_part);
-  int length = digits + 1 + decimals;
+  int length = digits + 1 + kDecimals;
   char* p = out;
   for (int pad = width - length; pad > 0; --pad) *p++ = ' ';
   put_digits_backwards(p + digits, integer_part, digits);
   p += digits;
   *p++ = '.';
-  put_digits_backwards(p + decimals, fraction, decimals);
-  p += decimals;
+  put_digits_backwards(p + kDecimals, fraction, kDecimals);
+  p += kDecimals;
   return static_cast<int>(p - out);
+}
+
+}  // namespace
+
+int format_offset_fast(char* out, double value, int width, int decimals) {
+  if (decimals == 3) return format_fixed<3>(out, value, width);
+  if (decimals == 1) return format_fixed<1>(out, value, width);
+  return 0;
 }
 
 void trace_line_v1_append_reference(std::string* line, int64_t number, double offset,
@@ -272,7 +289,7 @@ void trace_line_v1_append(std::string* line, int64_t number, double offset, cons
   p = put_unsigned(p, static_cast<uint64_t>(number), 6);
   *p++ = ')';
   *p++ = ' ';
-  int n = format_offset_fast(p, offset, 11, 1);
+  int n = format_fixed<1>(p, offset, 11);
   if (n == 0) return trace_line_v1_append_reference(line, number, offset, frame);
   p += n;
   memcpy(p, frame.transmitted ? " Tx" : " Rx", 3);
@@ -305,7 +322,7 @@ void trace_line_v2_append(std::string* line, int64_t number, double offset, cons
   if (number < 0) return trace_line_v2_append_reference(line, number, offset, frame);
   p = put_unsigned(p, static_cast<uint64_t>(number), 7);
   *p++ = ' ';
-  int n = format_offset_fast(p, offset, 13, 3);
+  int n = format_fixed<3>(p, offset, 13);
   if (n == 0) return trace_line_v2_append_reference(line, number, offset, frame);
   p += n;
   *p++ = ' ';

@@ -32,10 +32,11 @@ void str_append_hex(std::string* s, const uint8_t* bytes, size_t count, char sep
 
 // Appends the start value of a trace header for a first frame at start_time
 // (seconds since the epoch): days since 1899-12-30 00:00 UTC as "%5lu.%010.0f"
-// of the standard vsnprintf, then a line feed. A fraction that rounds up to a
-// whole day is carried into the days ("45307.0000000000", never eleven
-// fraction digits). Times before 1899-12-30 or non-finite times, which that
-// layout cannot express, are written as "    0.0000000000".
+// of the C library's vsnprintf, then a line feed. A fraction that rounds up to
+// a whole day is carried into the days ("45307.0000000000", never eleven
+// fraction digits). Times before 1899-12-30, 10^15 days or more after it, or
+// non-finite, which that layout cannot express, are written as
+// "    0.0000000000".
 void trace_append_start_value(std::string* s, double start_time);
 
 // Appends one frame line (line feed included) with message number number and

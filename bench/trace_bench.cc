@@ -1,0 +1,127 @@
+// Frame lines per second of the trace writer (items/s in the output), through
+// the back end's record operation as the driver calls it, and of the two line
+// formatters alone.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/run_records.h"
+#include "convert/file_system.h"
+#include "reader/can_frame.h"
+#include "stream/stream.h"
+#include "trace/line_format.h"
+#include "trace/trace_writer.h"
+
+namespace {
+
+// A stream that takes every byte and keeps none.
+int64_t null_write(Stream*, const void*, int64_t count) { return count; }
+int null_close(Stream* stream) {
+  delete stream;
+  return 0;
+}
+const StreamOps null_stream_ops = {nullptr, null_write, nullptr, nullptr, null_close, nullptr};
+
+Stream* open_null(FileSystem*, const char*, size_t, int) { return new Stream{&null_stream_ops}; }
+Stream* open_dev_null(FileSystem*, const char*, size_t, int) {
+  return file_stream_open("/dev/null", FILE_STREAM_WRITE);
+}
+bool remove_nothing(FileSystem*, const char*, size_t) { return true; }
+
+// File systems whose every output file is the null stream or /dev/null.
+const FileSystemOps null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing, open_null, nullptr};
+const FileSystemOps dev_null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing, open_dev_null, nullptr};
+
+// A recording of 4096 frames, one millisecond apart on average: mostly
+// standard frames with 8 bytes, some extended ones and short payloads.
+std::vector<CanFrame> make_frames() {
+  std::vector<CanFrame> frames(4096);
+  uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<uint32_t>(state >> 33);
+  };
+  int64_t ms = 1700000000000ll;
+  for (CanFrame& frame : frames) {
+    frame = CanFrame{};
+    frame.kind = 1;
+    frame.channel = 1;
+    ms += 1 + next() % 2;
+    frame.timestamp = static_cast<double>(ms) / 1000.0;
+    frame.extended = next() % 4 == 0;
+    frame.id = frame.extended ? next() & 0x1FFFFFFF : next() & 0x7FF;
+    frame.transmitted = next() % 8 == 0;
+    frame.data.size = next() % 5 == 0 ? static_cast<uint8_t>(next() % 8) : 8;
+    for (uint8_t i = 0; i < frame.data.size; ++i) frame.data.bytes[i] = static_cast<uint8_t>(next());
+    frame.length = frame.data.size;
+  }
+  return frames;
+}
+
+void record_lines(benchmark::State& state, const FileSystemOps* ops, int version) {
+  static const std::vector<CanFrame> frames = make_frames();
+  FileSystem fs{ops, "/"};
+  TraceWriter* writer = trace_writer_new(&fs, version);
+  OutputBackend* backend = trace_writer_backend(writer);
+  FilePaths paths;
+  paths.output_base = "bench";
+  backend->new_file(backend, &paths, false);
+  // Frames repeat with a growing time base, so offsets keep increasing.
+  size_t i = 0;
+  double base = 0.0;
+  for (auto _ : state) {
+    CanFrame frame = frames[i];
+    frame.timestamp += base;
+    if (!backend->record(backend, &frame, i)) state.SkipWithError("write failed");
+    if (++i == frames.size()) {
+      i = 0;
+      base += 10.0;
+    }
+  }
+  backend->end_file(backend, &paths);
+  trace_writer_free(writer);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_RecordV1NullStream(benchmark::State& state) { record_lines(state, &null_fs_ops, 1); }
+void BM_RecordV2NullStream(benchmark::State& state) { record_lines(state, &null_fs_ops, 2); }
+void BM_RecordV1DevNull(benchmark::State& state) { record_lines(state, &dev_null_fs_ops, 1); }
+void BM_RecordV2DevNull(benchmark::State& state) { record_lines(state, &dev_null_fs_ops, 2); }
+
+using LineAppend = void (*)(std::string*, int64_t, double, const CanFrame&);
+
+void format_lines(benchmark::State& state, LineAppend append) {
+  static const std::vector<CanFrame> frames = make_frames();
+  std::string line;
+  line.reserve(256);
+  size_t i = 0;
+  int64_t number = 1;
+  for (auto _ : state) {
+    const CanFrame& frame = frames[i];
+    line.clear();
+    append(&line, number++, (frame.timestamp - frames[0].timestamp) * 1000.0, frame);
+    benchmark::DoNotOptimize(line.data());
+    if (++i == frames.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_FormatV1Fast(benchmark::State& state) { format_lines(state, trace_line_v1_append); }
+void BM_FormatV1Stb(benchmark::State& state) { format_lines(state, trace_line_v1_append_reference); }
+void BM_FormatV2Fast(benchmark::State& state) { format_lines(state, trace_line_v2_append); }
+void BM_FormatV2Stb(benchmark::State& state) { format_lines(state, trace_line_v2_append_reference); }
+
+BENCHMARK(BM_RecordV1NullStream);
+BENCHMARK(BM_RecordV2NullStream);
+BENCHMARK(BM_RecordV1DevNull);
+BENCHMARK(BM_RecordV2DevNull);
+BENCHMARK(BM_FormatV1Fast);
+BENCHMARK(BM_FormatV1Stb);
+BENCHMARK(BM_FormatV2Fast);
+BENCHMARK(BM_FormatV2Stb);
+
+}  // namespace
+
+BENCHMARK_MAIN();
