@@ -23,7 +23,8 @@ struct StreamOps {
   int64_t (*tell)(Stream* stream);
   // New position, or negative on failure. Origins: SEEK_SET, SEEK_CUR, SEEK_END.
   int64_t (*seek)(Stream* stream, int64_t offset, int origin);
-  // 0 on success; a successful close also releases the stream record.
+  // 0 on success; a successful close also releases the stream record. (A
+  // file stream is released whatever fclose returned: its file is gone.)
   int (*close)(Stream* stream);
   // Flushes written data to stable storage (fsync); 0 on success. Used before
   // an input is deleted, so that its trace file survives a power loss.
@@ -45,6 +46,10 @@ enum FileStreamMode : int {
 struct FileStream : Stream {
   FILE* file;        // owned
   int64_t position;  // the position as the stream has tracked it
+  // The stdio buffer of a stream that writes: larger than stdio's default,
+  // so that a trace file reaches the kernel in few, large writes. Owned;
+  // released after the file is closed.
+  char* write_buffer;
 };
 
 // Reads an inner stream through a window buffer of fixed capacity. The window
