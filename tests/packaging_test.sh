@@ -252,8 +252,9 @@ lacks 'trcforge -X -' '-X'
 lacks 'trcforge -X -' '--no-append-root'
 lacks 'trcforge --trace-format=version1 -' '-f'
 offers 'trcforge -X -' '-d'
+all=" $(comp 'trcforge -') "
 for opt in $help_opts; do
-    offers 'trcforge -' "$opt"
+    [[ $all == *" $opt "* ]] || { echo "FAIL: [trcforge -] does not offer $opt"; bad=1; }
 done
 exit $bad
 EOF
