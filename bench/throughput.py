@@ -19,8 +19,9 @@ command and its peak resident memory and CPU time from wait4 (started
 straight from Python, a command would inherit the interpreter's peak). Sizes and rates use binary units: 1 MiB = 2^20
 bytes. The page cache is warm: the input was read or written just before.
 
-The trcforge binary is $TRCFORGE_BIN, or --bin, or build-bench/app/trcforge
-below the project root, which is configured and built (Release) when missing.
+The trcforge binary is --bin, or $TRCFORGE_BIN, or build-bench/app/trcforge
+below the project root, which is configured (Release) when missing and built
+incrementally before every measurement unless --no-build is given.
 """
 import argparse
 import hashlib
@@ -175,24 +176,31 @@ def ensure_slice(cache, source, source_bytes, slice_bytes):
 
 
 def trcforge_binary(args):
-    """Returns the trcforge binary to measure, building it when it is the
-    default one and missing; None when there is none."""
-    binary = args.bin or os.environ.get("TRCFORGE_BIN") or os.path.join(
-        ROOT, "build-bench", "app", "trcforge")
-    if os.path.exists(binary) or args.bin or os.environ.get("TRCFORGE_BIN"):
-        return binary if os.path.exists(binary) else None
-    if args.no_build:
-        return None
+    """Returns the trcforge binary to measure, or None when there is none.
+    The default binary (build-bench/app/trcforge) is configured (Release) when
+    missing and brought up to date with the tree unless --no-build is given;
+    when that build fails, an older binary is still used, with a warning."""
+    explicit = args.bin or os.environ.get("TRCFORGE_BIN")
+    if explicit:
+        return explicit if os.path.exists(explicit) else None
     build = os.path.join(ROOT, "build-bench")
+    binary = os.path.join(build, "app", "trcforge")
+    if args.no_build:
+        return binary if os.path.exists(binary) else None
     print(f"building {binary} (Release)", flush=True)
     try:
-        subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DTRCFORGE_BUILD_TESTS=OFF"], check=True, stdout=subprocess.DEVNULL)
+        if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+            subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                            "-DTRCFORGE_BUILD_TESTS=OFF"], check=True,
+                           stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", build, "-j2", "--target", "trcforge"], check=True,
                        stdout=subprocess.DEVNULL)
     except subprocess.CalledProcessError:
-        print("  the build failed; trcforge is left out", flush=True)
-        return None
+        if os.path.exists(binary):
+            print(f"  WARNING: the build failed; measuring the older binary of "
+                  f"{time.ctime(os.path.getmtime(binary))}", flush=True)
+        else:
+            print("  the build failed; trcforge is left out", flush=True)
     return binary if os.path.exists(binary) else None
 
 
@@ -329,6 +337,18 @@ def verdict(name, ok, detail):
     print(f"  [{'PASS' if ok else 'FAIL'}] {name}: {detail}")
 
 
+def binary_line(binary):
+    """Returns the binary's path and the first line of its version text."""
+    if not binary:
+        return "NOT AVAILABLE (not built)"
+    try:
+        out = subprocess.run([binary, "--version"], capture_output=True, text=True,
+                             timeout=10).stdout.strip().splitlines()
+    except (OSError, subprocess.SubprocessError):
+        out = []
+    return f"{binary} ({out[0] if out else 'no version text'})"
+
+
 def machine_line():
     model = ""
     try:
@@ -395,7 +415,7 @@ def throughput(args, binary):
           f"{nbytes / max(records, 1):.1f} bytes per record line, layout {args.layout}, "
           f"seed {args.seed}")
     print(f"machine: {machine_line()}")
-    print(f"trcforge: {binary or 'NOT AVAILABLE (not built)'}")
+    print(f"trcforge: {binary_line(binary)}")
     print(f"rounds: {args.runs}, interleaved, rotating order")
     digests = measure(tools, args.runs, out_parent)
     report(tools)
@@ -447,7 +467,7 @@ def scaling(args, binary):
                   args.runs, output="file")
              for s, (path, n, rec) in zip(sizes, inputs)]
     print(f"machine: {machine_line()}")
-    print(f"trcforge: {binary} (default options)")
+    print(f"trcforge: {binary_line(binary)}, default options")
     print(f"rounds: {args.runs}, interleaved, rotating order")
     measure(tools, args.runs, out_parent)
     print()
@@ -496,7 +516,8 @@ def main():
     p.add_argument("--layout", type=int, default=0, help="gen_log layout (default 0)")
     p.add_argument("--seed", type=int, default=1, help="gen_log seed (default 1)")
     p.add_argument("--bin", help="trcforge binary to measure")
-    p.add_argument("--no-build", action="store_true", help="never build trcforge")
+    p.add_argument("--no-build", action="store_true",
+                   help="measure build-bench/app/trcforge as it is, without building it")
     p.add_argument("--no-awk", action="store_true", help="leave out the awk converter")
     p.add_argument("--no-pycan", action="store_true", help="leave out the python-can script")
     p.add_argument("--pycan-slice", default="32M",
