@@ -346,7 +346,14 @@ def binary_line(binary):
                              timeout=10).stdout.strip().splitlines()
     except (OSError, subprocess.SubprocessError):
         out = []
-    return f"{binary} ({out[0] if out else 'no version text'})"
+    built = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(os.path.getmtime(binary)))
+    try:
+        tree = subprocess.run(["git", "-C", ROOT, "describe", "--always", "--dirty"],
+                              capture_output=True, text=True, timeout=10).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        tree = ""
+    return (f"{binary} ({out[0] if out else 'no version text'}; built {built}; "
+            f"source tree now {tree or 'unknown'})")
 
 
 def machine_line():
