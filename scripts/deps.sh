@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-can
   clang libclang-rt-14-dev
-  groff man-db bash-completion
+  groff man-db bash-completion dpkg-dev
 )
 
 missing=()
