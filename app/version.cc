@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "revision.h"
+
 #ifndef TRCFORGE_REVISION
 #define TRCFORGE_REVISION "0000000000000000000000000000000000000000"
 #endif
