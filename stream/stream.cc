@@ -57,12 +57,17 @@ int64_t file_seek(Stream* stream, int64_t offset, int origin) {
   return file->position;
 }
 
-// fclose's result. The record is released whatever fclose returned: a
-// failed fclose has disassociated the stdio file all the same, so nothing is
-// left to retry, and a record kept back would only leak.
+// fclose's result, or EOF when a stream that writes had a write fail
+// before: a flush that failed earlier (in a sync) has dropped its bytes, so
+// fclose finds nothing left to write and succeeds although the file is cut
+// short. The record is released whatever fclose returned: a failed fclose
+// has disassociated the stdio file all the same, so nothing is left to
+// retry, and a record kept back would only leak.
 int file_close(Stream* stream) {
   FileStream* file = as_file(stream);
+  const bool write_failed = file->ops->write != nullptr && ferror(file->file) != 0;
   int result = fclose(file->file);
+  if (result == 0 && write_failed) result = EOF;
   std::free(file->write_buffer);
   delete file;
   return result;

@@ -341,6 +341,23 @@ TEST(FileStream, ReadErrorIsNotTheEnd) {
   EXPECT_EQ(stream_close(b), 0);
 }
 
+TEST(FileStream, AWriteThatFailedBeforeTheCloseFailsTheClose) {
+  // /dev/full takes the buffered bytes and refuses them at the flush. Once a
+  // sync has flushed (and lost) them, fclose has nothing left to flush and
+  // succeeds: the close must still report that the data never arrived.
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  Stream* s = file_stream_open("/dev/full", FILE_STREAM_WRITE);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(stream_write(s, "hello", 5), 5);
+  EXPECT_NE(stream_sync(s), 0);
+  EXPECT_NE(stream_close(s), 0);
+
+  s = file_stream_open("/dev/full", FILE_STREAM_WRITE);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(stream_write(s, "hello", 5), 5);
+  EXPECT_NE(stream_close(s), 0);
+}
+
 TEST(Stream, GenericEntryPointsOnMissingArguments) {
   EXPECT_EQ(stream_close(nullptr), 0);
   EXPECT_EQ(stream_size(nullptr), -1);
