@@ -10,12 +10,39 @@ namespace {
 
 constexpr uint32_t kIdentifierMask = 0x1FFFFFFF;
 
-const char kHexDigits[] = "0123456789ABCDEF0123456789abcdef";
+constexpr char kHexDigits[] = "0123456789ABCDEF0123456789abcdef";
 
-const char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// Digit tables, built at compile time: "00" to "99"; "000" to "999" behind a
+// point (".000"); the pair of uppercase hexadecimal digits of every byte; and
+// every byte as two uppercase digits and a space, padded to four bytes so that
+// one four-byte store writes it (the fourth byte is overwritten next).
+struct DigitTables {
+  char pairs[100][2];
+  char point_triples[1000][4];
+  char hex_pairs[256][2];
+  char hex_spaced[256][4];
+  constexpr DigitTables() : pairs(), point_triples(), hex_pairs(), hex_spaced() {
+    for (int i = 0; i < 100; ++i) {
+      pairs[i][0] = static_cast<char>('0' + i / 10);
+      pairs[i][1] = static_cast<char>('0' + i % 10);
+    }
+    for (int i = 0; i < 1000; ++i) {
+      point_triples[i][0] = '.';
+      point_triples[i][1] = static_cast<char>('0' + i / 100);
+      point_triples[i][2] = static_cast<char>('0' + i / 10 % 10);
+      point_triples[i][3] = static_cast<char>('0' + i % 10);
+    }
+    for (int i = 0; i < 256; ++i) {
+      hex_pairs[i][0] = kHexDigits[i >> 4];
+      hex_pairs[i][1] = kHexDigits[i & 0xF];
+      hex_spaced[i][0] = kHexDigits[i >> 4];
+      hex_spaced[i][1] = kHexDigits[i & 0xF];
+      hex_spaced[i][2] = ' ';
+      hex_spaced[i][3] = ' ';
+    }
+  }
+};
+constexpr DigitTables kTables{};
 
 const uint64_t kPowersOfTen[20] = {1ull,
                                    10ull,
@@ -45,6 +72,26 @@ inline int decimal_digits(uint64_t value) {
   return digits;
 }
 
+// Writes the decimal digits of value so that they end just before end, two
+// at a time from the right. Returns the first digit's position.
+template <typename Unsigned>
+inline char* put_digits_before(char* end, Unsigned value) {
+  char* p = end;
+  while (value >= 100) {
+    unsigned pair = static_cast<unsigned>(value % 100);
+    value /= 100;
+    p -= 2;
+    memcpy(p, kTables.pairs[pair], 2);
+  }
+  if (value >= 10) {
+    p -= 2;
+    memcpy(p, kTables.pairs[value], 2);
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
 // Writes exactly digits decimal digits of value ending just before end (the
 // value has no more digits than that). Returns the start.
 inline char* put_digits_backwards(char* end, uint64_t value, int digits) {
@@ -53,7 +100,7 @@ inline char* put_digits_backwards(char* end, uint64_t value, int digits) {
     unsigned pair = static_cast<unsigned>(value % 100);
     value /= 100;
     p -= 2;
-    memcpy(p, kDigitPairs + 2 * pair, 2);
+    memcpy(p, kTables.pairs[pair], 2);
     digits -= 2;
   }
   if (digits == 1) *--p = static_cast<char>('0' + value % 10);
@@ -72,6 +119,62 @@ inline char* put_unsigned(char* out, uint64_t value, int width) {
   return out + digits;
 }
 
+// The eight decimal digits of value (below 10^8) as characters in memory
+// order, the leading zeros as blanks (the last digit always stays a digit):
+// "    1234" for 1234. All eight are worked out at once in one 64-bit word,
+// two lanes of four digits, then four lanes of two, then eight of one.
+inline uint64_t eight_digits_blank_padded(uint32_t value) {
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    uint64_t merged = (value / 10000) | (uint64_t{value % 10000} << 32);
+    uint64_t hundreds_lanes = ((merged * 10486) >> 20) & ((uint64_t{0x7F} << 32) | 0x7F);  // x / 100
+    uint64_t pairs = ((merged - 100 * hundreds_lanes) << 16) + hundreds_lanes;            // 16-bit lanes
+    uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Full;                         // y / 10
+    uint64_t digits = tens + ((pairs - 10 * tens) << 8);                                   // one per byte
+    // The first digit is in the lowest byte: leading zeros are zero bytes there.
+    int zeros = __builtin_ctzll(digits | (uint64_t{1} << 56)) >> 3;  // at most 7
+    uint64_t blank = (uint64_t{1} << (8 * zeros)) - 1;
+    return (digits + 0x3030303030303030ull) - (blank & 0x1010101010101010ull);
+  } else {
+    char text[8];
+    memcpy(text, "        ", 8);
+    put_digits_before(text + 8, value);
+    uint64_t word;
+    memcpy(&word, text, 8);
+    return word;
+  }
+}
+
+// The bytes of eight_digits_blank_padded after the first drop ones: the
+// word that holds the last (8 - drop) characters first.
+inline uint64_t drop_leading_characters(uint64_t word, int drop) {
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    return word >> (8 * drop);
+  } else {
+    return word << (8 * drop);
+  }
+}
+
+// "%7llu" (kWidth 7) or "%6llu" (kWidth 6): value right-aligned in kWidth
+// characters, widening when it needs more. Writes 8 bytes even for a short
+// field (out needs that room). Returns the end.
+template <int kWidth>
+inline char* put_number(char* out, uint64_t value) {
+  static_assert(kWidth >= 1 && kWidth <= 8);
+  if (value >= kPowersOfTen[kWidth]) return put_unsigned(out, value, kWidth);
+  uint64_t word = drop_leading_characters(eight_digits_blank_padded(static_cast<uint32_t>(value)), 8 - kWidth);
+  memcpy(out, &word, 8);
+  return out + kWidth;
+}
+
+// "%d" of a value that is most often a single digit. Returns the end.
+inline char* put_small(char* out, unsigned value) {
+  if (value < 10) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
+  return put_unsigned(out, value, 0);
+}
+
 // "%0*X": uppercase hexadecimal, at least min_digits digits.
 inline char* put_hex(char* out, uint32_t value, int min_digits) {
   int digits = 1;
@@ -84,15 +187,28 @@ inline char* put_hex(char* out, uint32_t value, int min_digits) {
   return out + digits;
 }
 
-// Data bytes as "11 22 33": uppercase pairs, one space between bytes.
+// "%08X" of a value below 2^32: eight digits, two per table entry.
+inline char* put_hex8(char* out, uint32_t value) {
+  memcpy(out, kTables.hex_pairs[value >> 24], 2);
+  memcpy(out + 2, kTables.hex_pairs[(value >> 16) & 0xFF], 2);
+  memcpy(out + 4, kTables.hex_pairs[(value >> 8) & 0xFF], 2);
+  memcpy(out + 6, kTables.hex_pairs[value & 0xFF], 2);
+  return out + 8;
+}
+
+// "%04X": four digits for a value below 2^16, more for a larger one.
+inline char* put_hex4(char* out, uint32_t value) {
+  if (value > 0xFFFF) return put_hex(out, value, 4);
+  memcpy(out, kTables.hex_pairs[value >> 8], 2);
+  memcpy(out + 2, kTables.hex_pairs[value & 0xFF], 2);
+  return out + 4;
+}
+
+// Data bytes as "11 22 33": uppercase pairs, one space between bytes. Writes
+// one byte beyond the returned end (out needs that room).
 inline char* put_data(char* out, const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    out[0] = kHexDigits[bytes[i] >> 4];
-    out[1] = kHexDigits[bytes[i] & 0xF];
-    out[2] = ' ';
-    out += 3;
-  }
-  return count == 0 ? out : out - 1;
+  for (size_t i = 0; i < count; ++i) memcpy(out + 3 * i, kTables.hex_spaced[bytes[i]], 4);
+  return count == 0 ? out : out + 3 * count - 1;
 }
 
 inline size_t data_count(const CanFrame& frame) {
@@ -112,11 +228,13 @@ inline const char* frame_type(const CanFrame& frame) {
 
 // Longest line that the fast build writes: a 19-digit number, an offset below
 // 2^40 (13 integer digits, a point, 3 decimals), the fixed fields, a standard
-// identifier of 8 digits, and 64 data bytes.
+// identifier of 8 digits, and 64 data bytes. The writers store whole words:
+// a field may be written up to 16 bytes beyond its end before the next field
+// overwrites the rest, so the buffer keeps that much room behind the line.
 constexpr size_t kFastLineMax = 20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 +
                                 3 * FrameData::kCapacity + 1;
 constexpr size_t kFastLineBuffer = 320;
-static_assert(kFastLineMax <= kFastLineBuffer, "line buffer too small");
+static_assert(kFastLineMax + 16 <= kFastLineBuffer, "line buffer too small");
 
 // Appends text formatted by the C library's vsnprintf (not stb_sprintf),
 // at most 63 characters. Returns nothing.
@@ -231,7 +349,24 @@ inline int format_fixed(char* out, double value, int width) {
     units = whole + (rest >= half ? 1 : 0);
   }
   uint64_t integer_part = units / scale;
-  uint64_t fraction = units % scale;
+  unsigned fraction = static_cast<unsigned>(units % scale);
+  // The common case: a field of width characters with at most eight integer
+  // digits, written as blanks, one word of eight digits or blanks, the point
+  // and the decimals.
+  constexpr int kPoint = kDecimals + 1;  // the point and the decimals
+  if (width >= kPoint + 8 && width <= 16 && integer_part < 100000000) {
+    memcpy(out, "                ", 16);
+    char* point = out + width - kPoint;
+    uint64_t word = eight_digits_blank_padded(static_cast<uint32_t>(integer_part));
+    memcpy(point - 8, &word, 8);
+    if constexpr (kDecimals == 3) {
+      memcpy(point, kTables.point_triples[fraction], 4);
+    } else {
+      point[0] = '.';
+      point[1] = static_cast<char>('0' + fraction);
+    }
+    return width;
+  }
   int digits = decimal_digits(integer_part);
   int length = digits + 1 + kDecimals;
   char* p = out;
@@ -282,28 +417,33 @@ void trace_line_v2_append_reference(std::string* line, int64_t number, double of
   line->push_back('\n');
 }
 
+// The direction with the blanks around it, as one four-byte store.
+inline char* put_direction(char* out, bool transmitted) {
+  memcpy(out, transmitted ? " Tx " : " Rx ", 4);
+  return out + 4;
+}
+
 void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
   char text[kFastLineBuffer];
   char* p = text;
   if (number < 0) return trace_line_v1_append_reference(line, number, offset, frame);
-  p = put_unsigned(p, static_cast<uint64_t>(number), 6);
+  p = put_number<6>(p, static_cast<uint64_t>(number));
   *p++ = ')';
   *p++ = ' ';
   int n = format_fixed<1>(p, offset, 11);
   if (n == 0) return trace_line_v1_append_reference(line, number, offset, frame);
   p += n;
-  memcpy(p, frame.transmitted ? " Tx" : " Rx", 3);
-  p += 3;
+  p = put_direction(p, frame.transmitted) - 1;
   uint32_t identifier = frame.id & kIdentifierMask;
   if (frame.extended) {
     memcpy(p, "    ", 4);
-    p = put_hex(p + 4, identifier, 8);
+    p = put_hex8(p + 4, identifier);
   } else {
     memcpy(p, "        ", 8);
-    p = put_hex(p + 8, identifier, 4);
+    p = put_hex4(p + 8, identifier);
   }
   *p++ = ' ';
-  p = put_unsigned(p, frame.length, 0);
+  p = put_small(p, frame.length);
   *p++ = ' ';
   *p++ = ' ';
   if (frame.remote) {
@@ -320,7 +460,7 @@ void trace_line_v2_append(std::string* line, int64_t number, double offset, cons
   char text[kFastLineBuffer];
   char* p = text;
   if (number < 0) return trace_line_v2_append_reference(line, number, offset, frame);
-  p = put_unsigned(p, static_cast<uint64_t>(number), 7);
+  p = put_number<7>(p, static_cast<uint64_t>(number));
   *p++ = ' ';
   int n = format_fixed<3>(p, offset, 13);
   if (n == 0) return trace_line_v2_append_reference(line, number, offset, frame);
@@ -329,22 +469,22 @@ void trace_line_v2_append(std::string* line, int64_t number, double offset, cons
   memcpy(p, frame_type(frame), 2);
   p += 2;
   *p++ = ' ';
-  p = put_unsigned(p, frame.channel, 0);
+  p = put_small(p, frame.channel);
   uint32_t identifier = frame.id & kIdentifierMask;
   if (frame.extended) {
     *p++ = ' ';
-    p = put_hex(p, identifier, 8);
+    p = put_hex8(p, identifier);
   } else {
     memcpy(p, "     ", 5);
-    p = put_hex(p + 5, identifier, 4);
+    p = put_hex4(p + 5, identifier);
   }
-  memcpy(p, frame.transmitted ? " Tx " : " Rx ", 4);
-  p += 4;
-  p = put_unsigned(p, frame.length, 0);
+  p = put_direction(p, frame.transmitted);
   if (frame.length < 10) {
-    memcpy(p, "    ", 4);
-    p += 4;
+    p[0] = static_cast<char>('0' + frame.length);
+    memcpy(p + 1, "    ", 4);
+    p += 5;
   } else {
+    p = put_unsigned(p, frame.length, 0);
     memcpy(p, "   ", 3);
     p += 3;
   }
