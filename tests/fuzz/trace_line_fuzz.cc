@@ -1,0 +1,164 @@
+// The trace file's text over arbitrary frames, numbers, offsets and start
+// times: the fast line builds against the stb_sprintf reference byte for
+// byte (both versions), the fast offset formatter against stb_sprintf's
+// "%*.*f" wherever it claims a result, the header's start value against the
+// C library's "%5lu.%010.0f", and the whole trace writer into a stream that
+// keeps what it is given.
+#include <stb_sprintf.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "reader/can_frame.h"
+#include "stream/stream.h"
+#include "tests/fuzz/fuzz_input.h"
+#include "trace/line_format.h"
+#include "trace/trace_writer.h"
+
+namespace {
+
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
+      abort();                                                                \
+    }                                                                         \
+  } while (0)
+
+CanFrame take_frame(FuzzInput& in) {
+  CanFrame frame{};
+  frame.timestamp = in.take<double>();
+  frame.channel = in.take<uint8_t>();
+  frame.id = in.take<uint32_t>();
+  uint8_t flags = in.take<uint8_t>();
+  frame.extended = flags & 1;
+  frame.transmitted = flags & 2;
+  frame.fd = flags & 4;
+  frame.esi = flags & 8;
+  frame.brs = flags & 16;
+  frame.remote = flags & 32;
+  frame.kind = (flags & 64) ? in.take<int32_t>() : 1;
+  frame.length = in.take<uint8_t>();
+  // The data never holds more than its capacity.
+  frame.data.size = static_cast<uint8_t>(in.take<uint8_t>() % (FrameData::kCapacity + 1));
+  for (uint8_t i = 0; i < frame.data.size; ++i) frame.data.bytes[i] = in.take<uint8_t>();
+  return frame;
+}
+
+// A stream that appends everything written to a string.
+struct CollectingStream : Stream {
+  std::string* bytes;
+};
+int64_t collect_write(Stream* stream, const void* bytes, int64_t count) {
+  static_cast<CollectingStream*>(stream)->bytes->append(static_cast<const char*>(bytes),
+                                                        static_cast<size_t>(count));
+  return count;
+}
+int collect_close(Stream* stream) {
+  delete static_cast<CollectingStream*>(stream);
+  return 0;
+}
+const StreamOps collecting_ops = {nullptr, collect_write, nullptr, nullptr, collect_close, nullptr};
+
+void check_lines(int64_t number, double offset, const CanFrame& frame) {
+  std::string fast, reference;
+  trace_line_v2_append(&fast, number, offset, frame);
+  trace_line_v2_append_reference(&reference, number, offset, frame);
+  CHECK(fast == reference);
+  if (!frame.fd) {  // version 1.1 has no line for a CAN FD frame
+    fast.clear();
+    reference.clear();
+    trace_line_v1_append(&fast, number, offset, frame);
+    trace_line_v1_append_reference(&reference, number, offset, frame);
+    CHECK(fast == reference);
+  }
+}
+
+void check_offset(double value) {
+  for (int decimals : {1, 3}) {
+    int width = decimals == 1 ? 11 : 13;
+    char fast[64];
+    int n = format_offset_fast(fast, value, width, decimals);
+    if (n == 0) continue;  // left to stb_sprintf
+    char reference[512];
+    int m = stbsp_snprintf(reference, sizeof reference, "%*.*f", width, decimals, value);
+    CHECK(n == m && memcmp(fast, reference, static_cast<size_t>(n)) == 0);
+  }
+}
+
+// The start value is "%5lu.%010.0f" of the days since 1899-12-30 and their
+// fraction; a fraction that rounds to a whole day is carried into the days.
+void check_start_value(double start_time) {
+  std::string value;
+  trace_append_start_value(&value, start_time);
+  size_t point = value.find('.');
+  CHECK(point != std::string::npos && point >= 5);
+  CHECK(value.size() == point + 12 && value.back() == '\n');
+  for (size_t i = point + 1; i < point + 11; ++i) CHECK(value[i] >= '0' && value[i] <= '9');
+  double days = start_time / 86400.0 + 25569.0;
+  if (days >= 0.0 && days < 1e15) {
+    double whole;
+    double fraction = std::modf(days, &whole) * 10000000000.0;
+    char reference[64];
+    snprintf(reference, sizeof reference, "%5lu.%010.0f\n", static_cast<unsigned long>(whole), fraction);
+    if (strlen(reference) == value.size()) {
+      CHECK(value == reference);
+    } else {
+      // The carry: eleven fraction digits become one more day.
+      CHECK(std::nearbyint(fraction) >= 10000000000.0);
+      CHECK(value.compare(point, std::string::npos, ".0000000000\n") == 0);
+    }
+  } else {
+    CHECK(value == "    0.0000000000\n");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInput in(data, size);
+  const int version = in.take_bool() ? 2 : 1;
+  const double start = in.take<double>();
+  check_start_value(start);
+
+  // The writer over a stream that keeps its bytes: one header, then one line
+  // per frame of kind 1 or 2 (version 1.1 skips CAN FD frames).
+  std::string written;
+  TraceWriter* writer = trace_writer_new(nullptr, version);
+  CHECK(writer != nullptr);
+  auto* stream = new CollectingStream;
+  stream->ops = &collecting_ops;
+  stream->bytes = &written;
+  writer->output = stream;
+  writer->header_written = false;
+  writer->message_number = 1;
+  size_t expected_lines = 0;
+  bool first = true;
+  for (int i = 0; i < 8 && !in.empty(); ++i) {
+    CanFrame frame = take_frame(in);
+    const int64_t number = in.take<int64_t>();
+    const double offset = in.take<double>();
+    check_lines(number, offset, frame);
+    check_offset(offset);
+    check_offset(frame.timestamp);
+
+    CHECK(writer->record(writer, &frame, static_cast<uint64_t>(i)));
+    if (frame.kind != 1 && frame.kind != 2) continue;
+    if (first) {
+      expected_lines += version == 2 ? 3 : 2;
+      first = false;
+    }
+    if (version == 2 || !frame.fd) ++expected_lines;
+  }
+  size_t lines = 0;
+  for (char c : written) lines += c == '\n';
+  CHECK(lines == expected_lines);
+  CHECK(written.empty() || written.back() == '\n');
+  trace_writer_free(writer);  // closes the collecting stream
+  return 0;
+}
