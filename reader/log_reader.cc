@@ -152,27 +152,51 @@ inline size_t plain_run(const char* text, size_t count) {
   return count;
 }
 
+// Eight bytes from text as a word whose lowest byte is text[0].
+inline uint64_t load_first_low(const char* text) {
+  uint64_t word;
+  memcpy(&word, text, 8);
+  if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The bytes of word equal to byte, each marked by its high bit (exact for
+// every byte, not only the lowest match).
+inline uint64_t bytes_equal(uint64_t word, char byte) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const uint64_t x = word ^ (0x0101010101010101ull * static_cast<unsigned char>(byte));
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+
 // Calls visit(column index, begin, end) for each field of the line's text
 // (length bytes), at most kColumnSlots of them. A field runs to the next
 // separator; the last one to the line feed or the end of the text. With no
 // separator (0) the whole text is one field.
+//
+// The separators are found eight bytes at a time; the line buffer holds the
+// text in whole words (a text of up to 199 bytes ends within its 200 bytes),
+// and the bytes behind the text in the last word are masked off.
 template <typename Visit>
 inline void split_fields(const char* line, int length, char separator, Visit visit) {
   const char* text_end = line + length;
   if (length > 0 && text_end[-1] == '\n') --text_end;
+  const size_t size = static_cast<size_t>(text_end - line);
   const char* begin = line;
-  for (int column = 0; column < kColumnSlots; ++column) {
-    // Fields are short: a plain loop beats a library search here. With no
-    // separator (0) nothing matches, since the text holds no zero byte.
-    const char* end = begin;
-    while (end < text_end && *end != separator) ++end;
-    if (end == text_end || separator == '\0') {
-      visit(column, begin, text_end);
-      return;
+  int column = 0;
+  if (separator != '\0') {
+    for (size_t i = 0; i < size; i += 8) {
+      uint64_t marks = bytes_equal(load_first_low(line + i), separator);
+      if (size - i < 8) marks &= (uint64_t{1} << (8 * (size - i))) - 1;  // bytes behind the text
+      while (marks != 0) {
+        const size_t at = i + static_cast<size_t>(__builtin_ctzll(marks) / 8);
+        marks &= marks - 1;
+        visit(column, begin, line + at);
+        begin = line + at + 1;
+        if (++column == kColumnSlots) return;
+      }
     }
-    visit(column, begin, end);
-    begin = end + 1;
   }
+  visit(column, begin, text_end);
 }
 
 ColumnKind column_kind(const char* begin, const char* end) {
@@ -208,6 +232,7 @@ void prepare_time_composition(LogReader* reader) {
     if (!reader->time_drop[static_cast<unsigned char>(*p)]) reader->time_base[written++] = *p;
   }
   reader->day_cache = DayCache{};
+  reader->time_cache = TimeFieldCache{};
 }
 
 // The wrap period in seconds for the reader's time format at ts; 0 for a
@@ -237,9 +262,91 @@ uint32_t wrap_period(uint8_t time_format, double ts) {
   }
 }
 
-// The Timestamp column: composes the 17 digits, converts them, and corrects
-// a wrap of the record's time field.
-void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanFrame* frame) {
+// Index of the first byte where a and b differ among their first length
+// bytes (length when none does). Both must be readable in whole words of 8
+// up to length rounded up.
+inline size_t first_difference(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; i += 8) {
+    const uint64_t x = load_first_low(a + i) ^ load_first_low(b + i);
+    if (x != 0) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctzll(x) / 8);
+      return at < length ? at : length;
+    }
+  }
+  return length;
+}
+
+// Seconds since midnight and milliseconds from the time-of-day digits
+// (template positions 8 to 16) of a template that holds digits only.
+inline int64_t seconds_of_day(const char* d, unsigned* millis) {
+  auto digit = [d](int i) { return static_cast<unsigned>(d[i] - '0'); };
+  const unsigned hour = digit(8) * 10 + digit(9);
+  const unsigned minute = digit(10) * 10 + digit(11);
+  const unsigned second = digit(12) * 10 + digit(13);
+  *millis = (digit(14) * 10 + digit(15)) * 10 + digit(16);
+  return int64_t{hour} * 3600 + int64_t{minute} * 60 + int64_t{second};
+}
+
+// The whole seconds t and the milliseconds of the field [begin, end) from the
+// cached composition of the field before. True when the field has that
+// field's length and differs from it only in digits within its suffix of
+// kept characters, no further left than the template's hour: only the
+// template's time-of-day digits change, and the cache then describes this
+// field. False (nothing changed) for any other field.
+inline bool compose_from_cache(LogReader* reader, const char* begin, const char* end, int64_t* t,
+                               unsigned* millis) {
+  TimeFieldCache& cache = reader->time_cache;
+  const size_t length = static_cast<size_t>(end - begin);
+  const char* line_end = reader->line + sizeof reader->line;
+  if (!cache.valid || length != cache.length || line_end - begin < TimeFieldCache::kFieldCapacity) return false;
+  const size_t first = first_difference(begin, cache.field, length);
+  const size_t changed = length - first;
+  if (changed > cache.kept_tail || changed > kTimeDigits - 8) return false;
+  for (size_t i = first; i < length; ++i) {
+    const char c = begin[i];
+    if (c < '0' || c > '9' || reader->time_drop[static_cast<unsigned char>(c)]) return false;
+  }
+  // Every character from first on is kept, so each lands at the same distance
+  // from the template's end as from the field's end.
+  memcpy(cache.digits + kTimeDigits - changed, begin + first, changed);
+  memcpy(cache.field + first, begin + first, changed);
+  *t = cache.midnight + seconds_of_day(cache.digits, millis);
+  return true;
+}
+
+// Remembers the field [begin, end) and its composed template digits, whose
+// whole seconds are t, when the template is well formed (seventeen digits, a
+// month from 1 to 12); forgets the cache otherwise.
+void remember_time_field(LogReader* reader, const char* begin, const char* end, const char* digits, int64_t t) {
+  TimeFieldCache& cache = reader->time_cache;
+  const size_t length = static_cast<size_t>(end - begin);
+  cache.valid = false;
+  if (length > TimeFieldCache::kFieldCapacity) return;
+  for (int i = 0; i < kTimeDigits; ++i) {
+    if (digits[i] < '0' || digits[i] > '9') return;
+  }
+  const unsigned month = static_cast<unsigned>(digits[4] - '0') * 10 + static_cast<unsigned>(digits[5] - '0');
+  if (month < 1 || month > 12) return;
+  size_t kept_tail = 0;
+  while (kept_tail < length && !reader->time_drop[static_cast<unsigned char>(end[-1 - static_cast<ptrdiff_t>(kept_tail)])]) {
+    ++kept_tail;
+  }
+  unsigned millis;
+  cache.midnight = t - seconds_of_day(digits, &millis);
+  memcpy(cache.field, begin, length);
+  memcpy(cache.digits, digits, kTimeDigits);
+  cache.length = static_cast<uint8_t>(length);
+  cache.kept_tail = static_cast<uint8_t>(kept_tail);
+  cache.valid = true;
+}
+
+// The whole seconds and the milliseconds of a Timestamp field: the field's
+// last 17 kept characters written right-aligned over the template, read as
+// year, month, day, hour, minute, second and milliseconds, and converted as
+// UTC.
+inline int64_t compose_time(LogReader* reader, const char* begin, const char* end, unsigned* millis) {
+  int64_t t;
+  if (compose_from_cache(reader, begin, end, &t, millis)) return t;
   // Keep the last 17 characters of the field that survive the removal.
   char kept[kTimeDigits];
   int count = 0;
@@ -253,9 +360,19 @@ void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanF
 
   unsigned numbers[7];
   scan_time_template(digits, numbers);
-  double t = static_cast<double>(utc_seconds(numbers, &reader->day_cache));
+  t = utc_seconds(numbers, &reader->day_cache);
+  *millis = numbers[6];
+  remember_time_field(reader, begin, end, digits, t);
+  return t;
+}
+
+// The Timestamp column: composes the 17 digits, converts them, and corrects
+// a wrap of the record's time field.
+void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanFrame* frame) {
+  unsigned millis;
+  double t = static_cast<double>(compose_time(reader, begin, end, &millis));
   // The product and the sum with t round once.
-  double ts = static_cast<double>(reader->wrap_offset) + std::fma(static_cast<double>(numbers[6]), 0.001, t);
+  double ts = static_cast<double>(reader->wrap_offset) + std::fma(static_cast<double>(millis), 0.001, t);
 
   if (ts < reader->last_parsed_time) {
     uint8_t format = reader->header.time_format;
@@ -300,15 +417,52 @@ inline void parse_type(const char* begin, const char* end, CanFrame* frame) {
 // Up to 8 bytes, one per two characters; a lone last character is a byte of
 // its own. The count of bytes is the frame's length.
 inline void parse_data(const char* begin, const char* end, CanFrame* frame) {
-  uint8_t length = 0;
-  for (int i = 0; i < 8 && 2 * i < end - begin; ++i) {
+  using record_fields_detail::hex_value;
+  const ptrdiff_t size = end - begin;
+  const int pairs = size >= 16 ? 8 : static_cast<int>(size / 2);
+  // The common field: pairs of hexadecimal digits, read here at once.
+  int invalid = 0;
+  for (int i = 0; i < pairs; ++i) {
+    const int high = hex_value(begin[2 * i]);
+    const int low = hex_value(begin[2 * i + 1]);
+    invalid |= high | low;
+    frame->data.bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
+  }
+  uint8_t length = static_cast<uint8_t>(pairs);
+  if (invalid < 0) {
+    // Some character is no digit: every byte as the scanner reads it.
+    length = 0;
+    for (int i = 0; i < 8 && 2 * i < size; ++i) {
+      uint8_t byte = 0;
+      scan_hex_byte(begin + 2 * i, end, &byte);
+      frame->data.bytes[i] = byte;
+      ++length;
+    }
+  } else if (pairs < 8 && (size & 1) != 0) {
     uint8_t byte = 0;
-    scan_hex_byte(begin + 2 * i, end, &byte);
-    frame->data.bytes[i] = byte;
+    scan_hex_byte(begin + 2 * pairs, end, &byte);  // the lone last character
+    frame->data.bytes[pairs] = byte;
     ++length;
   }
   frame->data.size = length;
   frame->length = length;
+}
+
+// Every field of the frame 0, false or empty, then channel 1. The data bytes
+// beyond the (empty) byte string are left as they are: they are no part of it.
+inline void reset_frame(CanFrame* frame) {
+  frame->timestamp = 0.0;
+  frame->channel = 1;
+  frame->id = 0;
+  frame->data.size = 0;
+  frame->kind = 0;
+  frame->extended = false;
+  frame->transmitted = false;
+  frame->fd = false;
+  frame->esi = false;
+  frame->brs = false;
+  frame->remote = false;
+  frame->length = 0;
 }
 
 void parse_record(LogReader* reader, int length, CanFrame* frame) {
@@ -449,8 +603,7 @@ bool log_reader_next(LogReader* reader, CanFrame* frame) {
   bool result = false;
   int length;
   while ((length = read_log_line(reader)) > 0) {
-    memset(frame, 0, sizeof *frame);
-    frame->channel = 1;
+    reset_frame(frame);
     parse_record(reader, length, frame);
     frame->kind = 1;
     if (frame->timestamp < reader->last_accepted_time) {

@@ -76,6 +76,7 @@ struct LogReader {
   bool time_drop[256];   // characters removed from time texts
   char time_base[17];    // the 17-digit template with the start-time text written in
   DayCache day_cache;    // midnight of the last day seen in a timestamp
+  TimeFieldCache time_cache;  // the last timestamp field and its numbers
 };
 
 // Reads one line into reader->line (cleared first): at most 199 bytes other

@@ -44,6 +44,20 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // kept as the conversion to unsigned int does).
 inline bool scan_hex_u32(const char* begin, const char* end, uint32_t* value) {
   using record_fields_detail::hex_value;
+  // The usual field: one to eight digits and nothing else.
+  if (end - begin >= 1 && end - begin <= 8) {
+    uint32_t number = 0;
+    int invalid = 0;
+    for (const char* p = begin; p < end; ++p) {
+      const int digit = hex_value(*p);
+      invalid |= digit;
+      number = (number << 4) | static_cast<uint32_t>(digit & 0xF);
+    }
+    if (invalid >= 0) {
+      *value = number;
+      return true;
+    }
+  }
   if (begin < end && hex_value(*begin) >= 0 &&
       !(*begin == '0' && end - begin > 1 && (begin[1] == 'x' || begin[1] == 'X'))) {
     uint64_t number = 0;
@@ -140,6 +154,21 @@ inline void scan_time_template(const char* digits, unsigned numbers[7]) {
 struct DayCache {
   int64_t key = -1;  // year * 10000 + month * 100 + day; -1 for none
   int64_t start = 0;
+};
+
+// The last Timestamp field that was composed into a well-formed template
+// (seventeen digits, a month from 1 to 12), with what it gave. A field of the
+// same length that differs from it only in its last digits changes only the
+// template's time-of-day digits, so its seconds are the cached midnight plus
+// hours, minutes and seconds read from those digits.
+struct TimeFieldCache {
+  static constexpr int kFieldCapacity = 24;
+  bool valid = false;           // the members below describe a field
+  uint8_t length = 0;           // the field's length, at most kFieldCapacity
+  uint8_t kept_tail = 0;        // length of its longest suffix with no removed character
+  char field[kFieldCapacity];   // the field's text (bytes beyond length are stale)
+  char digits[kTimeDigits];     // the composed template
+  int64_t midnight = 0;         // UTC seconds of the template's day
 };
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
