@@ -8,6 +8,10 @@
 #include <ctime>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "log/log.h"
 
 namespace {
@@ -124,30 +128,45 @@ void handle_time(LogHeader* header, char* line) {
 // ---------------------------------------------------------------------------
 // Lines and fields
 
-// Length of the run of bytes at the start of text[0, count) that holds no
-// line feed, carriage return or zero byte. Reads eight bytes at a time, never
-// beyond count.
-inline size_t plain_run(const char* text, size_t count) {
+// Copies the run of bytes at the start of from[0, count) that holds no line
+// feed, carriage return or zero byte to to, and returns its length. Works
+// sixteen or eight bytes at a time and may copy bytes of from behind the run,
+// never beyond count.
+inline size_t copy_plain_run(const char* from, size_t count, char* to) {
   constexpr uint64_t kOnes = 0x0101010101010101ull;
   constexpr uint64_t kHigh = 0x8080808080808080ull;
+  // A byte of x is flagged when it is zero; the lowest flag is exact.
+  auto zero_bytes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
   size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i line_feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  const __m128i zeros = _mm_setzero_si128();
+  for (; i + 16 <= count; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), chunk);
+    const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, line_feeds), _mm_cmpeq_epi8(chunk, returns)),
+                                      _mm_cmpeq_epi8(chunk, zeros));
+    const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(ends));
+    if (marks != 0) return i + static_cast<size_t>(__builtin_ctz(marks));
+  }
+#endif
   for (; i + 8 <= count; i += 8) {
     uint64_t word;
-    memcpy(&word, text + i, 8);
-    // A byte of x is flagged when it is zero; the lowest flag is exact.
-    auto zero_bytes = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
-    uint64_t flags = zero_bytes(word) | zero_bytes(word ^ (kOnes * '\n')) | zero_bytes(word ^ (kOnes * '\r'));
-    if (flags != 0) {
-      if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-        return i + static_cast<size_t>(__builtin_ctzll(flags) / 8);
-      } else {
-        break;  // the byte loop below finds it
-      }
+    memcpy(&word, from + i, 8);
+    memcpy(to + i, &word, 8);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) word = __builtin_bswap64(word);
+    // Any byte below 14 flags the word (text has none, apart from tabs);
+    // only then are the three line-ending bytes looked for.
+    if (((word - kOnes * 14) & ~word & kHigh) != 0) {
+      uint64_t flags = zero_bytes(word) | zero_bytes(word ^ (kOnes * '\n')) | zero_bytes(word ^ (kOnes * '\r'));
+      if (flags != 0) return i + static_cast<size_t>(__builtin_ctzll(flags) / 8);
     }
   }
   for (; i < count; ++i) {
-    char c = text[i];
+    char c = from[i];
     if (c == '\n' || c == '\r' || c == '\0') return i;
+    to[i] = c;
   }
   return count;
 }
@@ -168,35 +187,61 @@ inline uint64_t bytes_equal(uint64_t word, char byte) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
+// Finds the separators of the text line[0, size) that end its first fields,
+// at most kColumnSlots of them, and stores their positions in ends. Returns
+// their count. A separator of 0 ends no field.
+//
+// The separators are found sixteen bytes at a time within the text, then eight
+// at a time: the line buffer holds the text in whole words of eight (a text
+// of up to 199 bytes ends within its 200 bytes). Bytes behind the text (its
+// line feed, the terminator, what earlier lines left) may be marked too: a
+// mark at or beyond size ends the search.
+inline int field_ends(const char* line, size_t size, char separator, size_t ends[kColumnSlots]) {
+  int count = 0;
+  if (separator == '\0') return 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i separators = _mm_set1_epi8(separator);
+  for (; i + 16 <= size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+    unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)));
+    while (marks != 0) {
+      ends[count] = i + static_cast<size_t>(__builtin_ctz(marks));
+      marks &= marks - 1;
+      if (++count == kColumnSlots) return count;
+    }
+  }
+#endif
+  for (; i < size; i += 8) {
+    uint64_t marks = bytes_equal(load_first_low(line + i), separator);
+    while (marks != 0) {
+      const size_t at = i + static_cast<size_t>(__builtin_ctzll(marks) / 8);
+      if (at >= size) return count;
+      ends[count] = at;
+      marks &= marks - 1;
+      if (++count == kColumnSlots) return count;
+    }
+  }
+  return count;
+}
+
 // Calls visit(column index, begin, end) for each field of the line's text
 // (length bytes), at most kColumnSlots of them. A field runs to the next
 // separator; the last one to the line feed or the end of the text. With no
 // separator (0) the whole text is one field.
-//
-// The separators are found eight bytes at a time; the line buffer holds the
-// text in whole words (a text of up to 199 bytes ends within its 200 bytes),
-// and the bytes behind the text in the last word are masked off.
 template <typename Visit>
 inline void split_fields(const char* line, int length, char separator, Visit visit) {
   const char* text_end = line + length;
   if (length > 0 && text_end[-1] == '\n') --text_end;
-  const size_t size = static_cast<size_t>(text_end - line);
+  size_t ends[kColumnSlots];
+  const int separators = field_ends(line, static_cast<size_t>(text_end - line), separator, ends);
   const char* begin = line;
-  int column = 0;
-  if (separator != '\0') {
-    for (size_t i = 0; i < size; i += 8) {
-      uint64_t marks = bytes_equal(load_first_low(line + i), separator);
-      if (size - i < 8) marks &= (uint64_t{1} << (8 * (size - i))) - 1;  // bytes behind the text
-      while (marks != 0) {
-        const size_t at = i + static_cast<size_t>(__builtin_ctzll(marks) / 8);
-        marks &= marks - 1;
-        visit(column, begin, line + at);
-        begin = line + at + 1;
-        if (++column == kColumnSlots) return;
-      }
-    }
+  for (int column = 0; column < separators; ++column) {
+    visit(column, begin, line + ends[column]);
+    begin = line + ends[column] + 1;
   }
-  visit(column, begin, text_end);
+  // Seven separators end seven fields: what follows is not parsed.
+  if (separators < kColumnSlots) visit(separators, begin, text_end);
 }
 
 ColumnKind column_kind(const char* begin, const char* end) {
@@ -302,14 +347,18 @@ inline bool compose_from_cache(LogReader* reader, const char* begin, const char*
   const size_t first = first_difference(begin, cache.field, length);
   const size_t changed = length - first;
   if (changed > cache.kept_tail || changed > kTimeDigits - 8) return false;
-  for (size_t i = first; i < length; ++i) {
-    const char c = begin[i];
-    if (c < '0' || c > '9' || reader->time_drop[static_cast<unsigned char>(c)]) return false;
-  }
   // Every character from first on is kept, so each lands at the same distance
   // from the template's end as from the field's end.
-  memcpy(cache.digits + kTimeDigits - changed, begin + first, changed);
-  memcpy(cache.field + first, begin + first, changed);
+  char* digit = cache.digits + kTimeDigits - length;
+  for (size_t i = first; i < length; ++i) {
+    const char c = begin[i];
+    if (c < '0' || c > '9' || reader->time_drop[static_cast<unsigned char>(c)]) {
+      cache.valid = false;  // its digits are partly overwritten
+      return false;
+    }
+    digit[i] = c;
+  }
+  memcpy(cache.field, begin, TimeFieldCache::kFieldCapacity);  // stale bytes behind length
   *t = cache.midnight + seconds_of_day(cache.digits, millis);
   return true;
 }
@@ -528,8 +577,8 @@ int read_log_line(LogReader* reader) {
       const char* from = reinterpret_cast<const char*>(window->window() + window->cursor);
       int64_t available = window->fill - window->cursor;
       size_t scan = static_cast<size_t>(available < budget ? available : budget);
-      size_t run = plain_run(from, scan);
-      memcpy(line + stored, from, run);
+      // The copy stays within the budget, so within the line buffer.
+      size_t run = copy_plain_run(from, scan, line + stored);
       stored += static_cast<int>(run);
       budget -= static_cast<int>(run);
       window->cursor += static_cast<int64_t>(run);
