@@ -11,36 +11,22 @@ namespace {
 int released = 0;
 void count_release(RunConfig*) { ++released; }
 
-TEST(RunConfigTest, AFreshConfigurationHasTheTraceBackEndsExtension) {
-  RunConfig* config = config_new();
-  ASSERT_NE(config, nullptr);
-  EXPECT_EQ(config->hooks, &trace_option_extension);
-  EXPECT_EQ(config->options.buffer_size, -1);
-  EXPECT_EQ(config->trace_version, 0);
-  EXPECT_TRUE(config->inputs.empty());
-  EXPECT_TRUE(config->root.empty());
-  EXPECT_EQ(config->input_fs, nullptr);
-  config_free(config);
-  config_free(nullptr);
-}
-
+// Under AddressSanitizer a double release of the shared file system, or a
+// leak of a separate one, fails this test.
 TEST(RunConfigTest, ReleaseCallsTheHookAndFreesEachFileSystemOnce) {
   const OptionExtension extension{nullptr, nullptr, count_release};
   released = 0;
-  RunConfig* config = config_new();
-  ASSERT_NE(config, nullptr);
-  config->hooks = &extension;
-  config->input_fs = fs_new("/tmp/", 5);
-  config->output_fs = config->input_fs;
-  config_free(config);  // AddressSanitizer reports a double release
-  EXPECT_EQ(released, 1);
-
-  config = config_new();
-  config->hooks = &extension;
-  config->input_fs = fs_new("/tmp/", 5);
-  config->output_fs = fs_new("/", 1);
-  config_free(config);  // and a leak of either
+  for (bool shared : {true, false}) {
+    RunConfig* config = config_new();
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->hooks, &trace_option_extension);
+    config->hooks = &extension;
+    config->input_fs = fs_new("/tmp/", 5);
+    config->output_fs = shared ? config->input_fs : fs_new("/", 1);
+    config_free(config);
+  }
   EXPECT_EQ(released, 2);
+  config_free(nullptr);
 }
 
 TEST(RunConfigTest, AJobNeedsAllItBorrows) {
@@ -55,16 +41,9 @@ TEST(RunConfigTest, AJobNeedsAllItBorrows) {
   EXPECT_EQ(job_new(fs, fs, true, &options, nullptr), nullptr);
   ConversionJob* job = job_new(fs, fs, true, &options, &writer);
   ASSERT_NE(job, nullptr);
-  EXPECT_EQ(job->input_fs, fs);
-  EXPECT_TRUE(job->make_dirs);
   EXPECT_EQ(job->frame_count, 0u);
-  EXPECT_EQ(job->options, &options);
-  EXPECT_EQ(job->writer, &writer);
   EXPECT_TRUE(job->last_logger_id.empty());
-  EXPECT_EQ(job->last_session_no, 0);
-  EXPECT_EQ(job->last_split_no, 0);
-  EXPECT_EQ(job->log, nullptr);
-  job_free(job);
+  job_free(job);  // releases nothing it borrows: fs is released once below
   job_free(nullptr);
   fs_free(fs);
 }
