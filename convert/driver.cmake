@@ -7,7 +7,7 @@ target_link_libraries(trcforge_convert PUBLIC trcforge_fs trcforge_reader trcfor
 
 trcforge_add_test(paths_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/paths_test.cc
-  LIBS trcforge_convert)
+  LIBS trcforge_convert trcforge_test_support)
 if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/virtual_file_system.h)
   trcforge_add_test(driver_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/driver_test.cc
