@@ -8,4 +8,4 @@ target_link_libraries(trcforge_fs_testing PUBLIC trcforge_fs)
 
 trcforge_add_test(file_system_test
   SOURCES file_system_test.cc
-  LIBS trcforge_fs trcforge_fs_testing)
+  LIBS trcforge_fs trcforge_fs_testing trcforge_test_support)
