@@ -9,7 +9,7 @@
 
 namespace {
 
-// The stdio buffer of a stream that writes. The stream is used by one thread,
+// The buffer of a stream that writes. The stream is used by one thread,
 // so the unlocked stdio calls are safe and save a lock per line.
 constexpr size_t kWriteBufferSize = size_t{1} << 16;
 
@@ -32,17 +32,51 @@ int64_t file_read(Stream* stream, void* destination, int64_t count) {
   return ferror(file->file) ? -1 : 0;
 }
 
-// Bytes written (a short count on failure).
+// Hands the stream's pending bytes to its stdio file. True when all of them
+// were written; a failure sets the file's error indicator, and the bytes are
+// dropped either way (as stdio drops a buffer whose flush failed).
+bool flush_pending(FileStream* file) {
+  if (file->pending == 0) return true;
+  size_t put = fwrite_unlocked(file->write_buffer, 1, file->pending, file->file);
+  bool written = put == file->pending;
+  file->pending = 0;
+  return written;
+}
+
+// Bytes written (a short count on failure). A stream that fills its own
+// buffer hands it to the file when the bytes do not fit into it; a failure
+// there takes none of them. Bytes that would fill the whole buffer go to the
+// file at once.
 int64_t file_write(Stream* stream, const void* bytes, int64_t count) {
   FileStream* file = as_file(stream);
   if (count <= 0) return 0;
+  if (file->write_capacity > 0) {
+    if (static_cast<uint64_t>(count) <= file->write_capacity - file->pending) {
+      memcpy(file->write_buffer + file->pending, bytes, static_cast<size_t>(count));
+      file->pending += static_cast<size_t>(count);
+      file->position += count;
+      return count;
+    }
+    if (!flush_pending(file)) return 0;
+    if (static_cast<uint64_t>(count) < file->write_capacity) {
+      memcpy(file->write_buffer, bytes, static_cast<size_t>(count));
+      file->pending = static_cast<size_t>(count);
+      file->position += count;
+      return count;
+    }
+  }
   size_t put = fwrite_unlocked(bytes, 1, static_cast<size_t>(count), file->file);
   if (put > 0) file->position += static_cast<int64_t>(put);
   return static_cast<int64_t>(put);
 }
 
-// stdio's position of the file, -1 on failure.
-int64_t file_tell(Stream* stream) { return static_cast<int64_t>(ftello(as_file(stream)->file)); }
+// stdio's position of the file, the pending bytes counted in; -1 on failure.
+int64_t file_tell(Stream* stream) {
+  FileStream* file = as_file(stream);
+  int64_t position = static_cast<int64_t>(ftello(file->file));
+  if (position < 0) return position;
+  return position + static_cast<int64_t>(file->pending);
+}
 
 // The new position, or -1. A seek from the start to the tracked position
 // costs no call to the file: reading straight through a file with a buffered
@@ -51,6 +85,7 @@ int64_t file_seek(Stream* stream, int64_t offset, int origin) {
   FileStream* file = as_file(stream);
   if (origin < SEEK_SET || origin > SEEK_END) return -1;
   if (origin == SEEK_SET && offset == file->position) return file->position;
+  if (!flush_pending(file)) return -1;
   int result = fseeko(file->file, static_cast<off_t>(offset), origin);
   if (result != 0) return result;
   file->position = static_cast<int64_t>(ftello(file->file));
@@ -65,6 +100,7 @@ int64_t file_seek(Stream* stream, int64_t offset, int origin) {
 // retry, and a record kept back would only leak.
 int file_close(Stream* stream) {
   FileStream* file = as_file(stream);
+  flush_pending(file);  // a failure sets the error indicator
   const bool write_failed = file->ops->write != nullptr && ferror(file->file) != 0;
   int result = fclose(file->file);
   if (result == 0 && write_failed) result = EOF;
@@ -77,12 +113,12 @@ int file_close(Stream* stream) {
 int file_sync(Stream* stream) {
   FileStream* file = as_file(stream);
   if (file->file == nullptr) return -1;
+  if (!flush_pending(file)) return -1;
   if (fflush(file->file) != 0) return -1;
   return fsync(fileno(file->file)) == 0 ? 0 : -1;
 }
 
 const StreamOps file_read_ops = {file_read, nullptr, file_tell, file_seek, file_close, file_sync};
-const StreamOps file_write_ops = {nullptr, file_write, file_tell, file_seek, file_close, file_sync};
 const StreamOps file_read_write_ops = {file_read, file_write, file_tell, file_seek, file_close, file_sync};
 
 // ---------------------------------------------------------------------------
@@ -187,6 +223,7 @@ int reader_close(Stream* stream) {
 
 }  // namespace
 
+extern const StreamOps file_write_ops = {nullptr, file_write, file_tell, file_seek, file_close, file_sync};
 extern const StreamOps buffered_reader_ops = {reader_read, nullptr, reader_tell, reader_seek, reader_close, nullptr};
 
 // ---------------------------------------------------------------------------
@@ -264,10 +301,18 @@ Stream* file_stream_open(const char* path, int mode) {
   stream->file = file;
   stream->position = 0;
   stream->write_buffer = nullptr;
+  stream->write_capacity = 0;
+  stream->pending = 0;
   if (ops->write != nullptr) {
     // Without the larger buffer stdio keeps its default one.
     stream->write_buffer = static_cast<char*>(std::malloc(kWriteBufferSize));
-    if (stream->write_buffer != nullptr) setvbuf(file, stream->write_buffer, _IOFBF, kWriteBufferSize);
+    if (stream->write_buffer != nullptr) {
+      if (mode == FILE_STREAM_WRITE && setvbuf(file, nullptr, _IONBF, 0) == 0) {
+        stream->write_capacity = kWriteBufferSize;
+      } else {
+        setvbuf(file, stream->write_buffer, _IOFBF, kWriteBufferSize);
+      }
+    }
   }
   return stream;
 }

@@ -46,11 +46,19 @@ enum FileStreamMode : int {
 struct FileStream : Stream {
   FILE* file;        // owned
   int64_t position;  // the position as the stream has tracked it
-  // The stdio buffer of a stream that writes: larger than stdio's default,
-  // so that a trace file reaches the kernel in few, large writes. Owned;
-  // released after the file is closed.
+  // The buffer of a stream that writes: larger than stdio's default, so that
+  // a trace file reaches the kernel in few, large writes. Owned; released
+  // after the file is closed. A write-only stream (FILE_STREAM_WRITE) fills it
+  // itself and hands it to its stdio file, which then buffers nothing, when
+  // it is full and before any other operation, so a short write shows where
+  // it would with a stdio buffer of that size; the read-write mode gives it
+  // to stdio as its buffer.
   char* write_buffer;
+  size_t write_capacity;  // bytes the stream fills itself; 0 when stdio buffers
+  size_t pending;         // bytes in write_buffer not yet handed to the file
 };
+
+extern const StreamOps file_write_ops;
 
 // Reads an inner stream through a window buffer of fixed capacity. The window
 // lives in the same allocation, directly behind the record.
@@ -87,7 +95,20 @@ inline int64_t stream_read(Stream* stream, void* destination, int64_t count) {
 }
 
 // Writes count bytes. Returns the count written, -2 when the stream cannot write.
+//
+// The trace writer hands over one line per call, so a write that the buffer
+// of a write-only FileStream can take is done right here, without a call
+// through the table.
 inline int64_t stream_write(Stream* stream, const void* bytes, int64_t count) {
+  if (stream->ops == &file_write_ops) {
+    auto* file = static_cast<FileStream*>(stream);
+    if (count > 0 && static_cast<uint64_t>(count) <= file->write_capacity - file->pending) {
+      memcpy(file->write_buffer + file->pending, bytes, static_cast<size_t>(count));
+      file->pending += static_cast<size_t>(count);
+      file->position += count;
+      return count;
+    }
+  }
   if (stream->ops->write == nullptr) return -2;
   return stream->ops->write(stream, bytes, count);
 }
