@@ -11,5 +11,5 @@ trcforge_add_test(paths_test
 if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/virtual_file_system.h)
   trcforge_add_test(driver_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/driver_test.cc
-    LIBS trcforge_convert trcforge_fs_testing)
+    LIBS trcforge_convert trcforge_fs_testing trcforge_test_support)
 endif()

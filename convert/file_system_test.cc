@@ -78,7 +78,8 @@ TEST_F(FileSystemTest, QueryTellsAMissingEntryFromAFailedQuery) {
 }
 
 TEST_F(FileSystemTest, ListIsInByteOrderAndHoldsOnlyFilesAndFolders) {
-  for (const char* name : {"B.txt", "a.txt", "10.txt", "9.txt", ".hidden.txt", "\xc3\xa9.txt", "z"}) {
+  for (const char* name :
+       {"B.txt", "a.txt", "10.txt", "9.txt", ".hidden.txt", "\xc3\xa9.txt", "z"}) {
     ASSERT_TRUE(temp_.write(name, name));
   }
   ASSERT_TRUE(temp_.write("data.txt/inner", ""));
@@ -116,7 +117,7 @@ TEST_F(FileSystemTest, MakeFolderAcceptsAFolderAndRefusesEverythingElse) {
   struct stat st;
   ASSERT_EQ(stat(temp_.at("new").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0077, 0u);  // made with 0700
+  EXPECT_EQ(st.st_mode & 0077, 0u);                         // made with 0700
   EXPECT_TRUE(fs_make_folder(fs_.get(), "new", 3));         // exists: accepted
   EXPECT_FALSE(fs_make_folder(fs_.get(), "taken/sub", 9));  // query fails
   EXPECT_FALSE(fs_make_folder(fs_.get(), "a/b", 3));        // parent missing: mkdir fails
