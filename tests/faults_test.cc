@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,17 +59,37 @@ std::string read_file(const std::string& path) {
   return text.str();
 }
 
-// The diagnostic lines without their context (date, time, process and
-// thread numbers); a line of any other shape is kept whole, so that it shows
-// in a failed comparison.
+// Whether line[at, at + pattern size) matches pattern, "9" standing for any
+// digit.
+bool matches(const std::string& line, size_t at, const char* pattern) {
+  for (size_t i = 0; pattern[i] != '\0'; ++i, ++at) {
+    if (at >= line.size()) return false;
+    const char c = line[at];
+    if (pattern[i] == '9' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
+  }
+  return true;
+}
+
+// The diagnostic lines without their context ("MM-DD HH:MM:SS.mmm", then
+// the process and thread numbers right-aligned in five columns each); a line
+// of any other shape is kept whole, so that it shows in a failed comparison.
 std::vector<std::string> diagnostic_lines(const std::string& err) {
-  static const std::regex context(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ ([VDIWEF] .*)$)");
   std::vector<std::string> lines;
   std::istringstream in(err);
   std::string line;
-  std::smatch match;
   while (std::getline(in, line)) {
-    lines.push_back(std::regex_match(line, match, context) ? match[1].str() : line);
+    size_t at = 19;
+    bool ok = matches(line, 0, "99-99 99:99:99.999 ");
+    for (int number = 0; ok && number < 2; ++number) {
+      while (at < line.size() && line[at] == ' ') ++at;
+      size_t digits = at;
+      while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+      ok = at > digits && at < line.size() && line[at] == ' ';
+      ++at;
+    }
+    ok = ok && at + 1 < line.size() && std::string("VDIWEF").find(line[at]) != std::string::npos &&
+         line[at + 1] == ' ';
+    lines.push_back(ok ? line.substr(at) : line);
   }
   return lines;
 }
