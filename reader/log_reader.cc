@@ -230,7 +230,7 @@ inline int field_ends(const char* line, size_t size, char separator, size_t ends
 // separator; the last one to the line feed or the end of the text. With no
 // separator (0) the whole text is one field.
 template <typename Visit>
-inline void split_fields(const char* line, int length, char separator, Visit visit) {
+[[gnu::always_inline]] inline void split_fields(const char* line, int length, char separator, Visit visit) {
   const char* text_end = line + length;
   if (length > 0 && text_end[-1] == '\n') --text_end;
   size_t ends[kColumnSlots];
@@ -417,7 +417,7 @@ inline int64_t compose_time(LogReader* reader, const char* begin, const char* en
 
 // The Timestamp column: composes the 17 digits, converts them, and corrects
 // a wrap of the record's time field.
-void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanFrame* frame) {
+[[gnu::noinline]] void parse_timestamp(LogReader* reader, const char* begin, const char* end, CanFrame* frame) {
   unsigned millis;
   double t = static_cast<double>(compose_time(reader, begin, end, &millis));
   // The product and the sum with t round once.
@@ -463,19 +463,89 @@ inline void parse_type(const char* begin, const char* end, CanFrame* frame) {
   }
 }
 
-// Up to 8 bytes, one per two characters; a lone last character is a byte of
-// its own. The count of bytes is the frame's length.
-inline void parse_data(const char* begin, const char* end, CanFrame* frame) {
+// Reads the field of the n (1 to 8) characters before end as a hexadecimal
+// number into *value, eight characters at once; the 8 bytes before end must
+// be readable. Returns false, leaving *value, when a character of the field
+// is no hexadecimal digit (or on a machine that is not little-endian).
+inline bool read_hex_field(const char* end, size_t n, uint32_t* value) {
+  if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return false;
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = kOnes * 0x80;
+  uint64_t word;
+  memcpy(&word, end - 8, 8);
+  // The field is in the top n bytes; the bytes before it count as zeros.
+  const uint64_t field = n >= 8 ? ~uint64_t{0} : ~((uint64_t{1} << (8 * (8 - n))) - 1);
+  word = (word & field) | (kOnes * '0' & ~field);
+  if ((word & kHigh) != 0) return false;
+  // The high bit of each byte of x (all below 0x80) set where it is c or above.
+  auto at_least = [](uint64_t x, unsigned c) { return (x + kOnes * (0x80 - c)) & kHigh; };
+  const uint64_t lower = word | kOnes * 0x20;
+  const uint64_t digit = at_least(word, '0') & ~at_least(word, '9' + 1);
+  const uint64_t letter = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
+  if ((digit | letter) != kHigh) return false;
+  const uint64_t nibbles = (word & kOnes * 0x0F) + (letter >> 7) * 9;
+  // Pairs of nibbles into bytes, the earlier (more significant) one high.
+  const uint64_t pairs = ((nibbles & 0x000F000F000F000Full) << 4) | ((nibbles >> 8) & 0x000F000F000F000Full);
+  const uint64_t packed = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFull;
+  *value = __builtin_bswap32(static_cast<uint32_t>(packed | (packed >> 16)));
+  return true;
+}
+
+// Reads the first pairs (at most 8) pairs of hexadecimal digits at begin into
+// bytes, sixteen characters at once; begin must be readable for 16 bytes.
+// Returns false when one of those characters is no hexadecimal digit (bytes
+// is then partly written). Bytes from pairs to 7 may be written too.
+inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
+#if defined(__SSE2__)
+  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+  const __m128i lower = _mm_or_si128(text, _mm_set1_epi8(0x20));
+  // Signed comparisons: a byte from 0x80 up is negative and matches neither.
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(text, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(text, _mm_set1_epi8('9' + 1)));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  const unsigned valid = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+  const unsigned needed = (1u << (2 * pairs)) - 1;
+  if ((valid & needed) != needed) return false;
+  // Digit values: the low four bits, plus 9 for a letter.
+  const __m128i values = _mm_add_epi8(_mm_and_si128(text, _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
+  // Each 16-bit lane holds a pair, its first digit in the low byte.
+  const __m128i pair_values =
+      _mm_or_si128(_mm_slli_epi16(_mm_and_si128(values, _mm_set1_epi16(0x00FF)), 4), _mm_srli_epi16(values, 8));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(pair_values, pair_values));
+  return true;
+#else
   using record_fields_detail::hex_value;
-  const ptrdiff_t size = end - begin;
-  const int pairs = size >= 16 ? 8 : static_cast<int>(size / 2);
-  // The common field: pairs of hexadecimal digits, read here at once.
   int invalid = 0;
   for (int i = 0; i < pairs; ++i) {
     const int high = hex_value(begin[2 * i]);
     const int low = hex_value(begin[2 * i + 1]);
     invalid |= high | low;
-    frame->data.bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
+    bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
+  }
+  return invalid >= 0;
+#endif
+}
+
+// Up to 8 bytes, one per two characters; a lone last character is a byte of
+// its own. The count of bytes is the frame's length. The line is readable up
+// to limit.
+inline void parse_data(const char* begin, const char* end, const char* limit, CanFrame* frame) {
+  using record_fields_detail::hex_value;
+  const ptrdiff_t size = end - begin;
+  const int pairs = size >= 16 ? 8 : static_cast<int>(size / 2);
+  // The common field: pairs of hexadecimal digits, read here at once.
+  int invalid = -1;
+  if (limit - begin >= 16) {
+    invalid = read_hex_pairs(begin, pairs, frame->data.bytes) ? 0 : -1;
+  } else {
+    invalid = 0;
+    for (int i = 0; i < pairs; ++i) {
+      const int high = hex_value(begin[2 * i]);
+      const int low = hex_value(begin[2 * i + 1]);
+      invalid |= high | low;
+      frame->data.bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
+    }
   }
   uint8_t length = static_cast<uint8_t>(pairs);
   if (invalid < 0) {
@@ -514,29 +584,41 @@ inline void reset_frame(CanFrame* frame) {
   frame->length = 0;
 }
 
+// Gives the field [begin, end) of the given column kind to its parser.
+[[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
+                                               const char* end, CanFrame* frame) {
+  switch (kind) {
+    case COLUMN_TIMESTAMP:
+      parse_timestamp(reader, begin, end, frame);
+      break;
+    case COLUMN_TYPE:
+      parse_type(begin, end, frame);
+      break;
+    case COLUMN_ID:
+      // "%x" of a field of one to eight digits, read at once.
+      if (end - begin < 1 || end - begin > 8 || end - reader->line < 8 ||
+          !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
+        scan_hex_u32(begin, end, &frame->id);
+      }
+      break;
+    case COLUMN_LENGTH:
+      scan_dec_u8(begin, end, &frame->length);
+      break;
+    case COLUMN_DATA:
+      parse_data(begin, end, reader->line + sizeof reader->line, frame);
+      break;
+    case COLUMN_LOST:
+    case COLUMN_NONE:
+      break;
+  }
+}
+
+// Parses the fields of the record line (length bytes of reader->line) into
+// frame, each by the parser of its column.
 void parse_record(LogReader* reader, int length, CanFrame* frame) {
   split_fields(reader->line, length, reader->header.value_separator,
-               [reader, frame](int column, const char* begin, const char* end) {
-                 switch (reader->column_parsers[column]) {
-                   case COLUMN_TIMESTAMP:
-                     parse_timestamp(reader, begin, end, frame);
-                     break;
-                   case COLUMN_TYPE:
-                     parse_type(begin, end, frame);
-                     break;
-                   case COLUMN_ID:
-                     scan_hex_u32(begin, end, &frame->id);
-                     break;
-                   case COLUMN_LENGTH:
-                     scan_dec_u8(begin, end, &frame->length);
-                     break;
-                   case COLUMN_DATA:
-                     parse_data(begin, end, frame);
-                     break;
-                   case COLUMN_LOST:
-                   case COLUMN_NONE:
-                     break;
-                 }
+               [reader, frame](int column, const char* begin, const char* end) __attribute__((always_inline)) {
+                 parse_field(reader, reader->column_parsers[column], begin, end, frame);
                });
 }
 
