@@ -2,7 +2,7 @@
 # check of its trace files with python-can's reader.
 trcforge_add_test(e2e_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e_test.cc
-  LIBS)
+  LIBS trcforge_test_support)
 if(TARGET e2e_test)
   target_compile_definitions(e2e_test PRIVATE
     TRCFORGE_BINARY="$<TARGET_FILE:trcforge>"
