@@ -301,6 +301,76 @@ TEST(FileStream, ReadWriteAndEmptySlots) {
   EXPECT_EQ(stream_close(rw), 0);
 }
 
+// A write-only stream gathers writes in its own buffer: what reaches the file
+// and what tell, seek, sync and close see must be as if stdio buffered them.
+TEST(FileStream, WritesGatheredInTheBufferReachTheFileInOrder) {
+  TempFile file("");
+  Stream* w = file_stream_open(file.path(), FILE_STREAM_WRITE);
+  ASSERT_NE(w, nullptr);
+  auto* f = static_cast<FileStream*>(w);
+  std::string expected;
+  std::mt19937 random(3);
+  // Lines of many lengths, some larger than the whole buffer, across many
+  // refills of it; tell counts the bytes not yet handed to the file.
+  for (int i = 0; i < 3000; ++i) {
+    size_t length = random() % 50 == 0 ? 70000 + random() % 100000 : 1 + random() % 120;
+    std::string line(length, static_cast<char>('a' + i % 26));
+    ASSERT_EQ(stream_write(w, line.data(), static_cast<int64_t>(line.size())), static_cast<int64_t>(line.size()));
+    expected += line;
+    ASSERT_EQ(f->position, static_cast<int64_t>(expected.size()));
+    if (i % 500 == 0) {
+      ASSERT_EQ(stream_tell(w), static_cast<int64_t>(expected.size()));
+    }
+  }
+  EXPECT_EQ(stream_write(w, "", 0), 0);
+  // A seek elsewhere hands the pending bytes over first; writing there
+  // overwrites.
+  ASSERT_EQ(stream_seek(w, 2, SEEK_SET), 2);
+  ASSERT_EQ(stream_write(w, "XY", 2), 2);
+  expected.replace(2, 2, "XY");
+  ASSERT_EQ(stream_seek(w, 0, SEEK_END), static_cast<int64_t>(expected.size()));
+  ASSERT_EQ(stream_write(w, "end", 3), 3);
+  expected += "end";
+  EXPECT_EQ(stream_sync(w), 0);
+  std::string synced(expected.size(), '\0');
+  FILE* reader = fopen(file.path(), "rb");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(fread(synced.data(), 1, synced.size(), reader), expected.size());
+  fclose(reader);
+  EXPECT_TRUE(synced == expected);
+  ASSERT_EQ(stream_write(w, "tail", 4), 4);
+  expected += "tail";
+  EXPECT_EQ(stream_close(w), 0);
+
+  Stream* r = file_stream_open(file.path(), FILE_STREAM_READ);
+  ASSERT_NE(r, nullptr);
+  std::string got(expected.size() + 1, '\0');
+  EXPECT_EQ(stream_read(r, got.data(), static_cast<int64_t>(got.size())), static_cast<int64_t>(expected.size()));
+  got.resize(expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(stream_close(r), 0);
+}
+
+// A write that the file refuses shows as a short write once the buffer is
+// handed over, and fails the close.
+TEST(FileStream, AFullDeviceShowsAsAShortWriteWhenTheBufferIsHandedOver) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  Stream* s = file_stream_open("/dev/full", FILE_STREAM_WRITE);
+  ASSERT_NE(s, nullptr);
+  std::string line(100, 'x');
+  int64_t written = 0;
+  int short_writes = 0;
+  for (int i = 0; i < 2000; ++i) {
+    int64_t n = stream_write(s, line.data(), static_cast<int64_t>(line.size()));
+    if (n != static_cast<int64_t>(line.size())) ++short_writes;
+    written += n;
+  }
+  // 2000 lines of 100 bytes fill a 64 KiB buffer three times.
+  EXPECT_GE(short_writes, 3);
+  EXPECT_LT(written, 200000);
+  EXPECT_NE(stream_close(s), 0);
+}
+
 TEST(FileStream, OpenFailures) {
   EXPECT_EQ(file_stream_open(nullptr, FILE_STREAM_READ), nullptr);
   EXPECT_EQ(file_stream_open("/nonexistent/dir/file", FILE_STREAM_READ), nullptr);
