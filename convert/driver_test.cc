@@ -13,7 +13,6 @@
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
 #include "reader/can_frame.h"
-#include "stream/stream.h"
 #include "tests/support/test_support.h"
 #include "trace/backend.h"
 
@@ -44,18 +43,18 @@ std::string two_frames(const char* logger_id = "L1", int session = 1, int split 
                   {"09:30:01.123;0;123;8;1122334455667788", "09:30:02.623;9;18FEF100;3;A00BFF"});
 }
 
-// A back end that writes "<frame count> <id>" per frame through the output
-// file system, removes a file without frames, syncs when asked, records
-// every call and fails on request.
+// A back end that records every call, fails on request, leaves an output
+// file "<output base>.trc" for a file with frames (removing it when none
+// came) and syncs it when asked, unless sync_fails.
 struct FakeBackend {
   OutputBackend ops;  // first, so the driver's OutputBackend* is this object
-  FileSystem* output_fs;
-  Stream* stream = nullptr;
-  std::string output_path;
-  int lines = 0;
+  VirtualFileSystem* output_fs;
+  int frames = 0;
   bool fail_new_file = false;
   int fail_record_at = 0;  // the n-th record call of a file fails (1-based)
   bool fail_end_file = false;
+  bool sync_fails = false;
+  Lines synced;
 
   struct Call {
     std::string what;  // "new", "record", "end"
@@ -72,38 +71,35 @@ struct FakeBackend {
   static bool new_file(OutputBackend* backend, const FilePaths* paths, bool continues) {
     FakeBackend* b = self(backend);
     b->calls.push_back({"new", paths->output_base, continues, 0, paths->sync_output});
-    b->output_path = paths->output_base + ".trc";
-    b->lines = 0;
+    b->frames = 0;
     if (b->fail_new_file) return false;
-    b->stream = fs_open(b->output_fs, b->output_path.data(), b->output_path.size(), FS_WRITE | 4);
-    return b->stream != nullptr;
+    b->output_fs->add_file(paths->output_base + ".trc");
+    return true;
   }
-  static bool record(OutputBackend* backend, const CanFrame* frame, uint64_t frame_count) {
+  static bool record(OutputBackend* backend, const CanFrame*, uint64_t frame_count) {
     FakeBackend* b = self(backend);
     b->calls.push_back({"record", "", false, frame_count, false});
-    if (b->fail_record_at > 0 && b->lines + 1 == b->fail_record_at) return false;
-    std::string line = std::to_string(frame_count) + " " + std::to_string(frame->id) + "\n";
-    stream_write(b->stream, line.data(), static_cast<int64_t>(line.size()));
-    ++b->lines;
-    return true;
+    ++b->frames;
+    return !(b->fail_record_at > 0 && b->frames == b->fail_record_at);
   }
   static bool end_file(OutputBackend* backend, FilePaths* paths) {
     FakeBackend* b = self(backend);
     b->calls.push_back({"end", paths->output_base, false, 0, paths->sync_output});
-    if (b->stream == nullptr) return !b->fail_end_file;
-    bool synced = paths->sync_output && b->lines > 0 && stream_sync(b->stream) == 0;
-    stream_close(b->stream);
-    b->stream = nullptr;
-    if (b->lines == 0) {
-      fs_remove(b->output_fs, b->output_path.data(), b->output_path.size());
+    std::string path = paths->output_base + ".trc";
+    if (b->frames == 0) {
+      fs_remove(b->output_fs, path.data(), path.size());
     } else if (paths->sync_output) {
-      if (!synced) log_write(LOG_ERROR, "Could not sync output file %s", b->output_path.c_str());
-      paths->output_synced = synced;
+      if (b->sync_fails) {
+        log_write(LOG_ERROR, "Could not sync output file %s", path.c_str());
+      } else {
+        b->synced.push_back(path);
+      }
+      paths->output_synced = !b->sync_fails;
     }
     return !b->fail_end_file;
   }
 
-  explicit FakeBackend(FileSystem* fs) : output_fs(fs) {
+  explicit FakeBackend(VirtualFileSystem* fs) : output_fs(fs) {
     ops.record = record;
     ops.new_file = new_file;
     ops.end_file = end_file;
@@ -157,8 +153,11 @@ TEST_F(DriverTest, FrameNumbersRunOnAcrossFiles) {
   EXPECT_EQ(run({"a.txt", "b.txt"}), 0u);
   EXPECT_EQ(backend_.kinds(),
             (Lines{"new", "record", "record", "end", "new", "record", "record", "end"}));
-  EXPECT_EQ(output_.contents("a.trc"), "1 291\n2 419361024\n");
-  EXPECT_EQ(output_.contents("b.trc"), "3 291\n4 419361024\n");
+  std::vector<uint64_t> numbers;
+  for (const auto& call : backend_.calls) {
+    if (call.what == "record") numbers.push_back(call.frame_count);
+  }
+  EXPECT_EQ(numbers, (std::vector<uint64_t>{1, 2, 3, 4}));
   EXPECT_EQ(job_.frame_count, 4u);
 }
 
@@ -276,14 +275,14 @@ TEST_F(DriverTest, ConvertedInputsAreRemovedOnlyOnceTheirTraceIsSynced) {
   input_.add_file("a.txt", two_frames("L1", 1, 1));
   EXPECT_EQ(run({"a.txt"}), 0u);  // without the delete option
   EXPECT_FALSE(backend_.calls.front().sync_output);
-  EXPECT_TRUE(output_.files_synced.empty());
+  EXPECT_TRUE(backend_.synced.empty());
   EXPECT_EQ(input_.kind("a.txt"), ENTRY_FILE);
 
   input_.add_file("empty.txt", make_log("L1", 1, 2, {}));
   options_.delete_converted = true;
   EXPECT_EQ(run({"a.txt", "empty.txt"}), 0u);
   EXPECT_TRUE(backend_.calls.front().sync_output);
-  EXPECT_EQ(output_.files_synced, Lines{"a.trc"});
+  EXPECT_EQ(backend_.synced, Lines{"a.trc"});
   EXPECT_EQ(input_.files_removed, (Lines{"a.txt", "empty.txt"}));  // no frames, no trace
 
   // The trace cannot be synced, or the input cannot be removed: the input
@@ -291,11 +290,11 @@ TEST_F(DriverTest, ConvertedInputsAreRemovedOnlyOnceTheirTraceIsSynced) {
   input_.add_file("b.txt", two_frames("L1", 1, 3));
   input_.add_file("c.txt", two_frames("L1", 1, 4));
   input_.inject_fault(VfsFault::kRemove, "c.txt");
-  output_.fail_stream_sync = true;
+  backend_.sync_fails = true;
   EXPECT_EQ(run({"b.txt"}, &log_), 0u);
   EXPECT_EQ(log_, Lines{"E Could not sync output file b.trc"});
   EXPECT_EQ(input_.kind("b.txt"), ENTRY_FILE);
-  output_.fail_stream_sync = false;
+  backend_.sync_fails = false;
   EXPECT_EQ(run({"c.txt"}, &log_), 0u);
   EXPECT_EQ(log_, Lines{"E Could not remove input file after conversion: c.txt"});
 }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "convert/virtual_file_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -195,56 +194,6 @@ TEST(FileSystemSlotsTest, EmptySlotsFallBack) {
   EXPECT_FALSE(fs_remove(&fs, "", 0));
   EXPECT_EQ(fs_open(&fs, "", 0, 6), nullptr);
   EXPECT_FALSE(fs_sync_folder(&fs, "", 0));
-}
-
-// The in-memory double must behave like the disk where the driver's and
-// the trace writer's tests rely on it.
-TEST(VirtualFileSystemTest, BehavesLikeTheDiskAndFailsOnRequest) {
-  VirtualFileSystem vfs("/v/");
-  vfs.add_file("in/b.txt", "0123456789");
-  vfs.add_file("in/A.txt");
-  vfs.add_folder("in/sub");
-  vfs.add_other("in/pipe");
-  EntryInfo info;
-  ASSERT_TRUE(query(&vfs, "in//b.txt", &info));
-  EXPECT_EQ(info.size, 10);
-  ASSERT_TRUE(query(&vfs, "nope/x", &info));
-  EXPECT_EQ(info.kind, ENTRY_MISSING);
-  EXPECT_FALSE(query(&vfs, "in/b.txt/x", &info));  // through a file
-  vfs.inject_fault(VfsFault::kQuery, "in/A.txt");
-  FolderListing listing;
-  fs_list(&vfs, "in/", 3, &listing);  // without the failed query and the pipe
-  EXPECT_EQ(names(listing), (Names{"b.txt", "sub"}));
-
-  EXPECT_EQ(fs_open(&vfs, "missing/x", 9, 6), nullptr);  // no parent folder
-  vfs.write_limit = 4;
-  vfs.read_fail_after = 4;
-  Stream* out = fs_open(&vfs, "in/sub/a", 8, 6);
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(stream_write(out, "abc", 3), 3);
-  EXPECT_EQ(stream_write(out, "def", 3), 1);  // short
-  EXPECT_EQ(stream_sync(out), 0);
-  EXPECT_EQ(stream_close(out), 0);
-  EXPECT_EQ(vfs.contents("in/sub/a"), "abcd");
-  EXPECT_EQ(vfs.files_synced, Names{"in/sub/a"});
-  Stream* in = fs_open(&vfs, "in/b.txt", 8, 5);
-  ASSERT_NE(in, nullptr);
-  char buffer[8];
-  EXPECT_EQ(stream_read(in, buffer, 3), 3);
-  EXPECT_EQ(stream_read(in, buffer, 3), 1);
-  EXPECT_EQ(stream_read(in, buffer, 3), -1);
-  EXPECT_EQ(stream_close(in), 0);
-
-  vfs.fail_stream_sync = vfs.fail_stream_close = true;
-  Stream* failing = fs_open(&vfs, "in/c", 4, 6);
-  ASSERT_NE(failing, nullptr);
-  EXPECT_NE(stream_sync(failing), 0);
-  EXPECT_NE(stream_close(failing), 0);  // released all the same
-  EXPECT_EQ(vfs.open_streams, 0);
-  vfs.inject_fault(VfsFault::kRemove, "in/c");
-  EXPECT_FALSE(fs_remove(&vfs, "in/c", 4));
-  vfs.inject_fault(VfsFault::kSyncFolder, "in");
-  EXPECT_FALSE(fs_sync_folder(&vfs, "in", 2));
 }
 
 }  // namespace

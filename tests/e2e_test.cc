@@ -186,31 +186,18 @@ TEST_F(EndToEndTest, HelpVersionAndParseErrorsOnStandardOutput) {
   EXPECT_EQ(with_inputs.out.rfind("Usage: trcforge", 0), 0u);
   EXPECT_FALSE(has("a.trc"));
 
-  // Version wins over parse errors: "Version: YY.MM.DD.<8 hex>", "Build
-  // date: Mon DD YYYY HH:MM:SS" (the day padded with a blank), "GIT SHA:
-  // <40 hex>".
+  // Version wins over parse errors. The values' rules are unit-tested
+  // (app/version_test.cc); here the three lines and their widths.
   RunResult version = run({"-v", "a.txt", "--foo", "--verbosity", "9"});
   EXPECT_EQ(version.status, 0);
   const std::string& v = version.out;
   ASSERT_EQ(v.size(), 27u + 33u + 50u) << v;
-  auto shaped = [&v](size_t at, const std::string& pattern) {  // '9': a digit, '_': blank or digit
-    for (size_t i = 0; i < pattern.size(); ++i) {
-      char c = v[at + i];
-      bool digit = c >= '0' && c <= '9';
-      if (pattern[i] == '9' ? !digit : pattern[i] == '_' ? !(digit || c == ' ') : c != pattern[i]) {
-        return false;
-      }
-    }
-    return true;
-  };
-  EXPECT_TRUE(shaped(0, "Version: 99.99.99.")) << v;
-  EXPECT_TRUE(shaped(26, "\nBuild date: ")) << v;
-  EXPECT_EQ(std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(v.substr(39, 3)) % 3, 0u);
-  EXPECT_TRUE(shaped(42, " _9 9999 99:99:99\nGIT SHA: ")) << v;
+  EXPECT_EQ(v.substr(0, 9) + v.substr(26, 13) + v.substr(59, 10) + v.back(),
+            "Version: \nBuild date: \nGIT SHA: \n")
+      << v;
   const std::string revision = v.substr(69, 40);
   EXPECT_EQ(revision.find_first_not_of("0123456789abcdef"), std::string::npos) << v;
   EXPECT_EQ(v.substr(18, 8), revision.substr(0, 8));
-  EXPECT_EQ(v.back(), '\n');
   EXPECT_FALSE(has("a.trc"));
 
   struct Row {
@@ -363,21 +350,17 @@ TEST_F(EndToEndTest, DeleteConvertedRemovesOnlyWhatWasConverted) {
   EXPECT_TRUE(has("d/notes.csv"));
 }
 
+// Whether nothing is synced without the option is checked on the driver.
 TEST_F(EndToEndTest, DeleteConvertedSyncsTheTraceBeforeRemovingTheInput) {
   if (!test_support::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
   write("d/good.txt", good_log(1));
-  write("e/good.txt", good_log(1));
   // A traced process cannot check itself for leaks.
   const char* options = std::getenv("ASAN_OPTIONS");
   const std::string saved = options != nullptr ? options : "";
   setenv("ASAN_OPTIONS", (saved + ":detect_leaks=0").c_str(), 1);
-  const Arguments strace{"/usr/bin/strace", "-qq", "-e", "trace=fsync,fdatasync,unlink,unlinkat",
-                         "-o"};
-  Arguments traced = strace;
-  traced.push_back(dir_ + "trace.log");
-  RunResult result = run({"-d", "d/good.txt"}, "", traced);
-  traced.back() = dir_ + "trace2.log";
-  RunResult untraced = run({"e/good.txt"}, "", traced);  // without the option
+  RunResult result = run({"-d", "d/good.txt"}, "",
+                         {"/usr/bin/strace", "-qq", "-e", "trace=fsync,fdatasync,unlink,unlinkat",
+                          "-o", dir_ + "trace.log"});
   if (options != nullptr) {
     setenv("ASAN_OPTIONS", saved.c_str(), 1);
   } else {
@@ -392,9 +375,6 @@ TEST_F(EndToEndTest, DeleteConvertedSyncsTheTraceBeforeRemovingTheInput) {
   ASSERT_NE(sync, std::string::npos) << calls;
   ASSERT_NE(removal, std::string::npos) << calls;
   EXPECT_LT(sync, removal) << calls;
-
-  ASSERT_EQ(untraced.status, 0);
-  EXPECT_EQ(read("trace2.log").find("sync("), std::string::npos) << read("trace2.log");
 }
 
 TEST_F(EndToEndTest, VerbosityLevelsShowTheirMessages) {
