@@ -24,7 +24,7 @@ constexpr uint32_t kPathAbortRun = 0x10000;
 
 // The default read window (buffer_size negative) is as large as the file, but
 // never larger than this: the window's size changes no byte of the output.
-constexpr int64_t kDefaultWindowCap = 4 * 1024 * 1024;
+constexpr int64_t kDefaultWindowCap = 1024 * 1024;
 
 // The extension the trace back end gives its files; the driver needs it to
 // tell whether a trace file was written for an output base.
