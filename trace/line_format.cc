@@ -154,6 +154,35 @@ inline uint64_t drop_leading_characters(uint64_t word, int drop) {
   }
 }
 
+// The last message number written and its eight characters: lines are
+// numbered one after the other, so the next number's text is most often this
+// one with its last digit one higher.
+struct NumberText {
+  uint64_t number = 0;
+  uint64_t word = 0x3020202020202020ull;  // eight_digits_blank_padded(number): "       0"
+};
+thread_local NumberText last_number;
+
+// eight_digits_blank_padded(value) for a value below 10^8, from the text of
+// the number before when value follows it and does not carry.
+inline uint64_t number_text(uint64_t value) {
+  NumberText& last = last_number;
+  uint64_t word;
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    // The last character is the highest byte.
+    if (value == last.number + 1 && (last.word >> 56) != '9') {
+      word = last.word + (uint64_t{1} << 56);
+    } else {
+      word = eight_digits_blank_padded(static_cast<uint32_t>(value));
+    }
+  } else {
+    word = eight_digits_blank_padded(static_cast<uint32_t>(value));
+  }
+  last.number = value;
+  last.word = word;
+  return word;
+}
+
 // "%7llu" (kWidth 7) or "%6llu" (kWidth 6): value right-aligned in kWidth
 // characters, widening when it needs more. Writes 8 bytes even for a short
 // field (out needs that room). Returns the end.
@@ -161,7 +190,7 @@ template <int kWidth>
 inline char* put_number(char* out, uint64_t value) {
   static_assert(kWidth >= 1 && kWidth <= 8);
   if (value >= kPowersOfTen[kWidth]) return put_unsigned(out, value, kWidth);
-  uint64_t word = drop_leading_characters(eight_digits_blank_padded(static_cast<uint32_t>(value)), 8 - kWidth);
+  uint64_t word = drop_leading_characters(number_text(value), 8 - kWidth);
   memcpy(out, &word, 8);
   return out + kWidth;
 }

@@ -245,6 +245,20 @@ TEST(FrameLineTest, FastBuildMatchesReferenceOnAllFieldCombinations) {
   }
 }
 
+// Numbers one after the other (as a trace file numbers its lines), across
+// every carry and both widening points, with jumps and repeats between runs.
+TEST(FrameLineTest, ConsecutiveNumbersMatchReference) {
+  CanFrame frame = make_frame(0x18FEF100, true, {1, 2, 3});
+  for (int64_t start : {int64_t{0}, int64_t{999990}, int64_t{9999990}, int64_t{1}, int64_t{99999990},
+                        int64_t{123456789}, int64_t{7}}) {
+    for (int64_t number = start; number < start + (start == 0 ? 1100000 : 30); ++number) {
+      ASSERT_EQ(v2(number, 1.5, frame), v2_reference(number, 1.5, frame)) << number;
+      ASSERT_EQ(v1(number, 1.5, frame), v1_reference(number, 1.5, frame)) << number;
+    }
+    ASSERT_EQ(v2(start, 1.5, frame), v2_reference(start, 1.5, frame)) << start;  // a repeat
+  }
+}
+
 // Offsets the way the writer makes them: (timestamp - start) * 1000.0 with
 // timestamps at millisecond resolution, as the reader composes them.
 TEST(OffsetFormatTest, MatchesStbOnMillisecondDifferences) {
