@@ -191,22 +191,24 @@ inline uint64_t bytes_equal(uint64_t word, char byte) {
 // at most kColumnSlots of them, and stores their positions in ends. Returns
 // their count. A separator of 0 ends no field.
 //
-// The separators are found sixteen bytes at a time within the text, then eight
-// at a time: the line buffer holds the text in whole words of eight (a text
-// of up to 199 bytes ends within its 200 bytes). Bytes behind the text (its
-// line feed, the terminator, what earlier lines left) may be marked too: a
-// mark at or beyond size ends the search.
+// The separators are found sixteen bytes at a time, the last eight bytes of
+// the line buffer eight at a time: line must be the kLineBufferSize bytes of
+// a line buffer. Bytes behind the text (its line feed, the terminator, what
+// earlier lines left) may be marked too: a mark at or beyond size ends the
+// search.
 inline int field_ends(const char* line, size_t size, char separator, size_t ends[kColumnSlots]) {
   int count = 0;
   if (separator == '\0') return 0;
   size_t i = 0;
 #if defined(__SSE2__)
   const __m128i separators = _mm_set1_epi8(separator);
-  for (; i + 16 <= size; i += 16) {
+  for (; i < size && i + 16 <= static_cast<size_t>(kLineBufferSize); i += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
     unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)));
     while (marks != 0) {
-      ends[count] = i + static_cast<size_t>(__builtin_ctz(marks));
+      const size_t at = i + static_cast<size_t>(__builtin_ctz(marks));
+      if (at >= size) return count;
+      ends[count] = at;
       marks &= marks - 1;
       if (++count == kColumnSlots) return count;
     }
@@ -359,7 +361,15 @@ inline bool compose_from_cache(LogReader* reader, const char* begin, const char*
     digit[i] = c;
   }
   memcpy(cache.field, begin, TimeFieldCache::kFieldCapacity);  // stale bytes behind length
-  *t = cache.midnight + seconds_of_day(cache.digits, millis);
+  if (changed <= 3) {
+    // Only milliseconds changed: the whole seconds stay.
+    auto digit = [&cache](int i) { return static_cast<unsigned>(cache.digits[i] - '0'); };
+    *millis = (digit(14) * 10 + digit(15)) * 10 + digit(16);
+    *t = cache.seconds;
+    return true;
+  }
+  cache.seconds = cache.midnight + seconds_of_day(cache.digits, millis);
+  *t = cache.seconds;
   return true;
 }
 
@@ -382,6 +392,7 @@ void remember_time_field(LogReader* reader, const char* begin, const char* end, 
   }
   unsigned millis;
   cache.midnight = t - seconds_of_day(digits, &millis);
+  cache.seconds = t;
   memcpy(cache.field, begin, length);
   memcpy(cache.digits, digits, kTimeDigits);
   cache.length = static_cast<uint8_t>(length);
@@ -595,14 +606,20 @@ inline void reset_frame(CanFrame* frame) {
       parse_type(begin, end, frame);
       break;
     case COLUMN_ID:
-      // "%x" of a field of one to eight digits, read at once.
-      if (end - begin < 1 || end - begin > 8 || end - reader->line < 8 ||
+      // "%x" of a field of five to eight digits, read at once; a shorter
+      // field (a standard identifier) digit by digit.
+      if (end - begin < 5 || end - begin > 8 || end - reader->line < 8 ||
           !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
         scan_hex_u32(begin, end, &frame->id);
       }
       break;
     case COLUMN_LENGTH:
-      scan_dec_u8(begin, end, &frame->length);
+      // "%hhu" of a single digit, or by the general reader.
+      if (end - begin == 1 && *begin >= '0' && *begin <= '9') {
+        frame->length = static_cast<uint8_t>(*begin - '0');
+      } else {
+        scan_dec_u8(begin, end, &frame->length);
+      }
       break;
     case COLUMN_DATA:
       parse_data(begin, end, reader->line + sizeof reader->line, frame);

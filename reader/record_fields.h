@@ -169,6 +169,7 @@ struct TimeFieldCache {
   char field[kFieldCapacity];   // the field's text (bytes beyond length are stale)
   char digits[kTimeDigits];     // the composed template
   int64_t midnight = 0;         // UTC seconds of the template's day
+  int64_t seconds = 0;          // UTC seconds of the whole template (without milliseconds)
 };
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
