@@ -192,6 +192,14 @@ uint32_t convert_file(ConversionJob* job, std::string_view input_path,
                   input_path.data());
       }
       converted = false;
+    } else if (records_done && log_reader_data_after_zero(reader)) {
+      // The records stopped at a run of zero bytes, but more data follows
+      // it: the trace holds only the records before the zeros.
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Input file %.*s holds data after zero bytes that end its records",
+                  text_length(input_path), input_path.data());
+      }
+      converted = false;
     }
   }
 

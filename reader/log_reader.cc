@@ -660,6 +660,24 @@ const HeaderKey header_keys[16] = {
     {"Cyclic mode: ", handle_cyclic_mode},
 };
 
+namespace {
+
+// True when the bytes hold nothing but zeros and white space: what a logger
+// leaves behind when it lost power after reserving the space of its file.
+bool only_padding(const char* bytes, int count) {
+  for (int i = 0; i < count; ++i) {
+    switch (bytes[i]) {
+      case '\0': case '\n': case '\r': case ' ': case '\t':
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int read_log_line(LogReader* reader) {
   char* line = reader->line;
   int stored = 0;
@@ -701,6 +719,10 @@ int read_log_line(LogReader* reader) {
     line[stored++] = static_cast<char>(byte);
   }
   line[stored] = '\0';
+  reader->stopped_at_zero = first_zero == 0;
+  if (first_zero == 0 && !reader->data_after_zero) {
+    reader->data_after_zero = !only_padding(line + 1, stored - 1);
+  }
   return first_zero >= 0 ? first_zero : stored;
 }
 
@@ -746,6 +768,19 @@ void log_reader_free(LogReader* reader) { delete reader; }
 
 int64_t log_reader_rewind(LogReader* reader) { return stream_seek(reader->stream, reader->data_start, SEEK_SET); }
 
+// Reads the rest of the input after the line of zero bytes that ended the
+// records and notes whether anything but padding follows. This runs once per
+// file, and only when the records ended at a zero byte.
+static void check_rest_after_zero(LogReader* reader) {
+  char chunk[4096];
+  while (!reader->data_after_zero) {
+    int64_t got = stream_read(reader->stream, chunk, sizeof chunk);
+    if (got < 0) reader->read_failed = true;
+    if (got <= 0) return;
+    reader->data_after_zero = !only_padding(chunk, static_cast<int>(got));
+  }
+}
+
 bool log_reader_next(LogReader* reader, CanFrame* frame) {
   double skipped_at = 0.0;
   bool result = false;
@@ -762,6 +797,7 @@ bool log_reader_next(LogReader* reader, CanFrame* frame) {
     result = true;
     break;
   }
+  if (!result && reader->stopped_at_zero) check_rest_after_zero(reader);
   if (skipped_at > 0 && log_enabled(LOG_WARN)) {
     log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at);
   }

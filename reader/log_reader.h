@@ -69,6 +69,13 @@ struct LogReader {
   // failed, never as converted.
   bool read_failed;
 
+  // The records ended at a line that begins with a zero byte, and bytes other
+  // than zeros and white space follow it: records after the zero bytes
+  // (blocks a logger wrote before losing power, for example) were not read.
+  // The caller must treat the file as incomplete, never as converted.
+  bool data_after_zero;
+  bool stopped_at_zero;  // the last line read began with a zero byte
+
   char line[kLineBufferSize];  // the line buffer, reused for every line
 
   // Timestamp composition, prepared at open from the header, which does not
@@ -104,5 +111,9 @@ bool log_reader_next(LogReader* reader, CanFrame* frame);
 
 // True when a read of the input failed since the reader was opened.
 inline bool log_reader_failed(const LogReader* reader) { return reader->read_failed; }
+
+// True when the records ended at a zero byte although data follows it (see
+// data_after_zero). Known once log_reader_next has returned false.
+inline bool log_reader_data_after_zero(const LogReader* reader) { return reader->data_after_zero; }
 
 using LogReaderPtr = std::unique_ptr<LogReader, decltype(&log_reader_free)>;

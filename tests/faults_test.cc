@@ -509,4 +509,24 @@ TEST_F(FaultsTest, NulPaddingAfterAPowerLossEndsTheRecords) {
   }
 }
 
+TEST_F(FaultsTest, ZeroBytesInTheMiddleOfALogFailItAndKeepTheInput) {
+  // The file system kept later blocks but not an earlier one: records follow
+  // the zeros. The trace holds the records before them, and the log stays.
+  const std::string log = make_log(50);
+  const size_t cut = log.find("09:30:00.020");
+  const std::string before = log.substr(0, cut);
+  const std::string after = log.substr(cut);
+  for (const char* buffer : {"-1", "0", "64"}) {
+    SCOPED_TRACE(std::string("buffer ") + buffer);
+    write("d/m.txt", before + std::string(4096, '\0') + after);
+    Outcome outcome = run({"-d", "-b", buffer, "d/m.txt"});
+    EXPECT_EQ(outcome.status, 8);
+    EXPECT_EQ(outcome.lines,
+              (Lines{"E Input file m.txt holds data after zero bytes that end its records",
+                     "E Error during conversion of m.txt"}));
+    EXPECT_EQ(read("d/m.trc"), reference_trace(before));
+    EXPECT_TRUE(has("d/m.txt"));
+  }
+}
+
 }  // namespace
