@@ -4,8 +4,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+// A property every input must keep; a broken one stops the fuzzer with the
+// condition and its line, and the input becomes a finding.
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
+      abort();                                                                \
+    }                                                                         \
+  } while (0)
 
 class FuzzInput {
  public:

@@ -18,16 +18,9 @@
 
 #include "reader/log_reader.h"
 #include "stream/stream.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
-
-#define CHECK(condition)                                                  \
-  do {                                                                    \
-    if (!(condition)) {                                                   \
-      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      abort();                                                            \
-    }                                                                     \
-  } while (0)
 
 // What one reading of the input gave.
 struct Reading {

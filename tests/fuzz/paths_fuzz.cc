@@ -25,14 +25,6 @@
 
 namespace {
 
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      abort();                                                                \
-    }                                                                         \
-  } while (0)
-
 bool inside(std::string_view view, std::string_view text) {
   return view.data() >= text.data() && view.data() + view.size() <= text.data() + text.size();
 }

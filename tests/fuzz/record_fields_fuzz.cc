@@ -13,14 +13,6 @@
 
 namespace {
 
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      abort();                                                                \
-    }                                                                         \
-  } while (0)
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -31,14 +31,6 @@
 
 namespace {
 
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      abort();                                                                \
-    }                                                                         \
-  } while (0)
-
 // The temporary file, made once per process and rewritten for every input.
 const char* temp_path() {
   static std::string path = [] {

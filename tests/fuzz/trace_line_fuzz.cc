@@ -22,14 +22,6 @@
 
 namespace {
 
-#define CHECK(condition)                                                      \
-  do {                                                                        \
-    if (!(condition)) {                                                       \
-      fprintf(stderr, "check failed: %s (line %d)\n", #condition, __LINE__); \
-      abort();                                                                \
-    }                                                                         \
-  } while (0)
-
 CanFrame take_frame(FuzzInput& in) {
   CanFrame frame{};
   frame.timestamp = in.take<double>();
