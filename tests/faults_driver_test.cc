@@ -14,6 +14,7 @@
 #include "convert/driver.h"
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
+#include "tests/support/test_support.h"
 #include "trace/trace_writer.h"
 
 namespace {
@@ -37,50 +38,15 @@ std::string make_log(int records, int split = 1) {
   return text;
 }
 
-// Collects the diagnostic lines written while it lives, as "<level letter>
-// <message>".
+// Collects the diagnostic lines written to standard error while it lives,
+// as "<level letter> <message>".
 class LogCapture {
  public:
-  LogCapture() {
-    std::fflush(stderr);
-    saved_ = dup(2);
-    file_ = std::tmpfile();
-    dup2(fileno(file_), 2);
-  }
-  ~LogCapture() {
-    restore();
-    std::fclose(file_);
-  }
-  std::vector<std::string> lines() {
-    restore();
-    std::vector<std::string> out;
-    std::rewind(file_);
-    char buffer[1024];
-    while (std::fgets(buffer, sizeof buffer, file_) != nullptr) {
-      std::string line(buffer);
-      if (!line.empty() && line.back() == '\n') line.pop_back();
-      // "MM-DD HH:MM:SS.mmm", then the process and thread numbers.
-      if (line.size() < 20 || line[2] != '-') continue;
-      size_t at = 19;
-      for (int field = 0; field < 2; ++field) {
-        while (at < line.size() && line[at] == ' ') ++at;
-        while (at < line.size() && line[at] != ' ') ++at;
-      }
-      out.push_back(line.substr(at + 1));
-    }
-    return out;
-  }
+  LogCapture() : capture_(2) {}
+  std::vector<std::string> lines() { return test_support::log_messages(capture_.text()); }
 
  private:
-  void restore() {
-    if (saved_ >= 0) {
-      dup2(saved_, 2);
-      close(saved_);
-      saved_ = -1;
-    }
-  }
-  int saved_ = -1;
-  FILE* file_ = nullptr;
+  test_support::FdCapture capture_;
 };
 
 using Lines = std::vector<std::string>;
