@@ -113,6 +113,26 @@ inline int64_t stream_write(Stream* stream, const void* bytes, int64_t count) {
   return stream->ops->write(stream, bytes, count);
 }
 
+// Room for at least count bytes at the end of a write-only FileStream's own
+// buffer, for a writer that builds its text in place. Returns the first free
+// byte, or nullptr when the stream is of another kind or its buffer has less
+// room (the caller then writes with stream_write). Nothing is written until
+// stream_commit_write; the bytes committed must not exceed count.
+inline char* stream_write_space(Stream* stream, size_t count) {
+  if (stream->ops != &file_write_ops) return nullptr;
+  auto* file = static_cast<FileStream*>(stream);
+  if (count > file->write_capacity - file->pending) return nullptr;
+  return file->write_buffer + file->pending;
+}
+
+// Takes the count bytes written at stream_write_space as written, exactly as
+// stream_write of the same bytes would. Returns nothing.
+inline void stream_commit_write(Stream* stream, size_t count) {
+  auto* file = static_cast<FileStream*>(stream);
+  file->pending += count;
+  file->position += static_cast<int64_t>(count);
+}
+
 // Flushes to stable storage. 0 on success, -2 when the stream cannot sync.
 int stream_sync(Stream* stream);
 
