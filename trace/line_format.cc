@@ -234,9 +234,17 @@ inline char* put_hex4(char* out, uint32_t value) {
 }
 
 // Data bytes as "11 22 33": uppercase pairs, one space between bytes. Writes
-// one byte beyond the returned end (out needs that room).
+// up to 25 bytes from out whatever the count (out needs that room, and bytes
+// needs 8 readable bytes); the bytes beyond the returned end are not part of
+// the text.
 inline char* put_data(char* out, const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) memcpy(out + 3 * i, kTables.hex_spaced[bytes[i]], 4);
+  if (count <= 8) {
+    // All eight entries with fixed offsets and no loop: the entries beyond
+    // count are overwritten by what follows the data or lie behind the line.
+    for (size_t i = 0; i < 8; ++i) memcpy(out + 3 * i, kTables.hex_spaced[bytes[i]], 4);
+  } else {
+    for (size_t i = 0; i < count; ++i) memcpy(out + 3 * i, kTables.hex_spaced[bytes[i]], 4);
+  }
   return count == 0 ? out : out + 3 * count - 1;
 }
 
@@ -262,7 +270,7 @@ inline const char* frame_type(const CanFrame& frame) {
 // overwrites the rest, so the buffer keeps that much room behind the line.
 constexpr size_t kFastLineMax = 20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 +
                                 3 * FrameData::kCapacity + 1;
-constexpr size_t kFastLineBuffer = 320;
+constexpr size_t kFastLineBuffer = kTraceLineRoom;
 static_assert(kFastLineMax + 16 <= kFastLineBuffer, "line buffer too small");
 
 // Appends text formatted by the C library's vsnprintf (not stb_sprintf),
@@ -452,15 +460,14 @@ inline char* put_direction(char* out, bool transmitted) {
   return out + 4;
 }
 
-void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
-  char text[kFastLineBuffer];
-  char* p = text;
-  if (number < 0) return trace_line_v1_append_reference(line, number, offset, frame);
+char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFrame& frame) {
+  char* p = out;
+  if (number < 0) return nullptr;
   p = put_number<6>(p, static_cast<uint64_t>(number));
   *p++ = ')';
   *p++ = ' ';
   int n = format_fixed<1>(p, offset, 11);
-  if (n == 0) return trace_line_v1_append_reference(line, number, offset, frame);
+  if (n == 0) return nullptr;
   p += n;
   p = put_direction(p, frame.transmitted) - 1;
   uint32_t identifier = frame.id & kIdentifierMask;
@@ -482,17 +489,16 @@ void trace_line_v1_append(std::string* line, int64_t number, double offset, cons
     p = put_data(p, frame.data.data(), data_count(frame));
   }
   *p++ = '\n';
-  line->append(text, static_cast<size_t>(p - text));
+  return p;
 }
 
-void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
-  char text[kFastLineBuffer];
-  char* p = text;
-  if (number < 0) return trace_line_v2_append_reference(line, number, offset, frame);
+char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFrame& frame) {
+  char* p = out;
+  if (number < 0) return nullptr;
   p = put_number<7>(p, static_cast<uint64_t>(number));
   *p++ = ' ';
   int n = format_fixed<3>(p, offset, 13);
-  if (n == 0) return trace_line_v2_append_reference(line, number, offset, frame);
+  if (n == 0) return nullptr;
   p += n;
   *p++ = ' ';
   memcpy(p, frame_type(frame), 2);
@@ -519,5 +525,19 @@ void trace_line_v2_append(std::string* line, int64_t number, double offset, cons
   }
   if (!frame.remote) p = put_data(p, frame.data.data(), data_count(frame));
   *p++ = '\n';
-  line->append(text, static_cast<size_t>(p - text));
+  return p;
+}
+
+void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kFastLineBuffer];
+  const char* end = trace_line_v1_write(text, number, offset, frame);
+  if (end == nullptr) return trace_line_v1_append_reference(line, number, offset, frame);
+  line->append(text, static_cast<size_t>(end - text));
+}
+
+void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kFastLineBuffer];
+  const char* end = trace_line_v2_write(text, number, offset, frame);
+  if (end == nullptr) return trace_line_v2_append_reference(line, number, offset, frame);
+  line->append(text, static_cast<size_t>(end - text));
 }

@@ -45,6 +45,19 @@ void trace_append_start_value(std::string* s, double start_time);
 void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
 void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
 
+// Room a caller gives trace_line_v1_write and trace_line_v2_write: the
+// longest line they write plus the bytes their whole-word stores may write
+// beyond a field.
+constexpr size_t kTraceLineRoom = 320;
+
+// The fast build of the lines above, written in place at out (kTraceLineRoom
+// bytes of room). Returns the end of the line, or nullptr when the number is
+// negative or the offset lies outside the proven range: then out holds
+// nothing usable and the caller appends the line with trace_line_v1_append or
+// trace_line_v2_append, whose reference build writes it.
+char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFrame& frame);
+char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFrame& frame);
+
 // The same lines through stb_sprintf's general formatter alone.
 void trace_line_v1_append_reference(std::string* line, int64_t number, double offset,
                                     const CanFrame& frame);
