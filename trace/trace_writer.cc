@@ -23,6 +23,20 @@ bool write_line_buffer(TraceWriter* writer) {
   return stream_write(writer->output, writer->line_buffer.data(), size) == size;
 }
 
+// Writes the frame line straight into the output stream's buffer when that
+// has room for the longest line and the fast build takes the values. True
+// when the line was written so (it is then as written as by stream_write);
+// false, having written nothing, otherwise.
+template <char* (*kWriteLine)(char*, int64_t, double, const CanFrame&)>
+inline bool write_line_in_place(TraceWriter* writer, int64_t number, double offset, const CanFrame* frame) {
+  char* space = stream_write_space(writer->output, kTraceLineRoom);
+  if (space == nullptr) return false;
+  const char* end = kWriteLine(space, number, offset, *frame);
+  if (end == nullptr) return false;
+  stream_commit_write(writer->output, static_cast<size_t>(end - space));
+  return true;
+}
+
 bool write_header(TraceWriter* writer, const char* version_line, const char* columns_line) {
   writer->line_buffer.clear();
   writer->line_buffer.append(version_line);
@@ -49,9 +63,10 @@ bool write_header_v2(TraceWriter* writer) {
 // frame (CAN FD, which this version cannot express) was skipped.
 bool write_frame_line_v1(TraceWriter* writer, const CanFrame* frame) {
   if (frame->fd) return true;  // skipped without using a number
-  writer->line_buffer.clear();
   double offset = (frame->timestamp - writer->trace_start_time) * 1000.0;
   int64_t number = writer->message_number++;
+  if (write_line_in_place<trace_line_v1_write>(writer, number, offset, frame)) return true;
+  writer->line_buffer.clear();
   trace_line_v1_append(&writer->line_buffer, number, offset, *frame);
   if (!write_line_buffer(writer)) {
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not write CAN data");
@@ -63,9 +78,10 @@ bool write_frame_line_v1(TraceWriter* writer, const CanFrame* frame) {
 // Version 2.1 line writer: true when the line was written in full; a short
 // write is reported by the result alone.
 bool write_frame_line_v2(TraceWriter* writer, const CanFrame* frame) {
-  writer->line_buffer.clear();
   double offset = (frame->timestamp - writer->trace_start_time) * 1000.0;
   int64_t number = writer->message_number++;
+  if (write_line_in_place<trace_line_v2_write>(writer, number, offset, frame)) return true;
+  writer->line_buffer.clear();
   trace_line_v2_append(&writer->line_buffer, number, offset, *frame);
   return write_line_buffer(writer);
 }
