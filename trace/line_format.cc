@@ -183,6 +183,40 @@ inline uint64_t number_text(uint64_t value) {
   return word;
 }
 
+// The upper four of the eight characters of the last offset's integer part
+// whose upper four digits were not all zero: offsets grow slowly, so those
+// digits (the number divided by 10^4) stay the same for many lines.
+struct UpperDigitsText {
+  uint32_t upper = 0;  // 0: nothing remembered (never looked up)
+  uint32_t text = 0;   // the first four characters of eight_digits_blank_padded(upper * 10^4)
+};
+thread_local UpperDigitsText last_upper_digits;
+
+// eight_digits_blank_padded(value) for a value below 10^8: the lower four
+// digits (all four written, since the upper part is not zero) from the pair
+// table and the upper four characters from the last value's when they agree.
+inline uint64_t integer_digits_text(uint32_t value) {
+  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+    const uint32_t upper = value / 10000;
+    if (upper == 0) return eight_digits_blank_padded(value);
+    const uint32_t lower = value - upper * 10000;
+    UpperDigitsText& last = last_upper_digits;
+    if (upper != last.upper) {
+      // The upper four characters of the eight: in the low half of the word.
+      last.text = static_cast<uint32_t>(eight_digits_blank_padded(upper) >> 32);
+      last.upper = upper;
+    }
+    char lower_text[4];
+    memcpy(lower_text, kTables.pairs[lower / 100], 2);
+    memcpy(lower_text + 2, kTables.pairs[lower % 100], 2);
+    uint32_t lower_word;
+    memcpy(&lower_word, lower_text, 4);
+    return last.text | (uint64_t{lower_word} << 32);
+  } else {
+    return eight_digits_blank_padded(value);
+  }
+}
+
 // "%7llu" (kWidth 7) or "%6llu" (kWidth 6): value right-aligned in kWidth
 // characters, widening when it needs more. Writes 8 bytes even for a short
 // field (out needs that room). Returns the end.
@@ -394,7 +428,7 @@ inline int format_fixed(char* out, double value, int width) {
   if (width >= kPoint + 8 && width <= 16 && integer_part < 100000000) {
     memcpy(out, "                ", 16);
     char* point = out + width - kPoint;
-    uint64_t word = eight_digits_blank_padded(static_cast<uint32_t>(integer_part));
+    uint64_t word = integer_digits_text(static_cast<uint32_t>(integer_part));
     memcpy(point - 8, &word, 8);
     if constexpr (kDecimals == 3) {
       memcpy(point, kTables.point_triples[fraction], 4);
