@@ -259,6 +259,33 @@ TEST(FrameLineTest, ConsecutiveNumbersMatchReference) {
   }
 }
 
+// Offsets that grow a little from line to line (as in a trace file), across
+// the points where their upper digits change and back again, and the lines
+// written in place, which must equal the appended ones.
+TEST(FrameLineTest, SlowlyGrowingOffsetsAndLinesInPlaceMatchReference) {
+  CanFrame frame = make_frame(0x123, false, {0xAB, 0xCD});
+  std::string text(kTraceLineRoom, '#');
+  for (double start : {0.0, 9990.0, 99990.0, 9999990.0, 12340000.0, 99999990.0, 10000.0, 5.0}) {
+    for (int step = 0; step < 40000; ++step) {
+      const double offset = start + step * 0.5;
+      ASSERT_EQ(v2(7, offset, frame), v2_reference(7, offset, frame)) << offset;
+      ASSERT_EQ(v1(7, offset, frame), v1_reference(7, offset, frame)) << offset;
+      if (step % 97 == 0) {
+        const char* end = trace_line_v2_write(text.data(), 7, offset, frame);
+        ASSERT_NE(end, nullptr);
+        ASSERT_EQ(std::string(static_cast<const char*>(text.data()), end), v2_reference(7, offset, frame)) << offset;
+        end = trace_line_v1_write(text.data(), 7, offset, frame);
+        ASSERT_NE(end, nullptr);
+        ASSERT_EQ(std::string(static_cast<const char*>(text.data()), end), v1_reference(7, offset, frame)) << offset;
+      }
+    }
+  }
+  // Values the fast build does not take: no line in place.
+  EXPECT_EQ(trace_line_v2_write(text.data(), -1, 1.0, frame), nullptr);
+  EXPECT_EQ(trace_line_v2_write(text.data(), 1, -1.0, frame), nullptr);
+  EXPECT_EQ(trace_line_v1_write(text.data(), 1, 1e300, frame), nullptr);
+}
+
 // Offsets the way the writer makes them: (timestamp - start) * 1000.0 with
 // timestamps at millisecond resolution, as the reader composes them.
 TEST(OffsetFormatTest, MatchesStbOnMillisecondDifferences) {
