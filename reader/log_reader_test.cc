@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -490,6 +491,32 @@ TEST(LogReaderNext, ColumnParsers) {
   EXPECT_EQ(f[7].id, 6u);
   EXPECT_EQ(f[7].data.size, 1);
   EXPECT_EQ(f[7].data.bytes[0], 0xAB);
+}
+
+// The separators are searched in blocks of 64 bytes and the last bytes of the
+// line buffer eight at a time: fields that end on either side of every block
+// boundary, up to the longest line, are split the same.
+TEST(LogReaderNext, FieldsEndingAcrossSearchBlocks) {
+  std::string records;
+  constexpr int kLongestPad = kLineBufferSize - 2 - 26;  // the line stays whole
+  for (int pad = 0; pad <= kLongestPad; ++pad) {
+    char time[16];
+    snprintf(time, sizeof time, "09:%02d:%02d.000", pad / 60, pad % 60);
+    records += std::string(time) + ";" + std::string(static_cast<size_t>(pad), 'x') + ";8;7FF;2;ABCD\n";
+  }
+  Log log(make_log(records, "0"));
+  ASSERT_NE(log.reader(), nullptr);
+  auto f = log.frames();
+  ASSERT_EQ(f.size(), static_cast<size_t>(kLongestPad + 1));
+  for (int pad = 0; pad <= kLongestPad; ++pad) {
+    const CanFrame& frame = f[static_cast<size_t>(pad)];
+    EXPECT_TRUE(frame.transmitted && !frame.extended) << pad;
+    EXPECT_EQ(frame.id, 0x7FFu) << pad;
+    ASSERT_EQ(frame.data.size, 2) << pad;
+    EXPECT_EQ(frame.length, 2) << pad;
+    EXPECT_EQ(frame.data.bytes[0], 0xAB) << pad;
+    EXPECT_EQ(frame.data.bytes[1], 0xCD) << pad;
+  }
 }
 
 TEST(LogReaderNext, LengthAfterDataOverridesAndShortLines) {
