@@ -175,7 +175,10 @@ uint32_t convert_file(ConversionJob* job, std::string_view input_path,
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error on new file");
   } else {
     log_reader_rewind(reader);
-    CanFrame frame;
+    // Zeroed once: the reader leaves the data bytes beyond a frame's byte
+    // string as they were, and the line writer reads all eight of a classic
+    // frame's bytes at once.
+    CanFrame frame{};
     bool records_done = true;
     while (log_reader_next(reader, &frame)) {
       ++job->frame_count;
