@@ -269,8 +269,8 @@ inline char* put_hex4(char* out, uint32_t value) {
 
 // Data bytes as "11 22 33": uppercase pairs, one space between bytes. Writes
 // up to 25 bytes from out whatever the count (out needs that room, and bytes
-// needs 8 readable bytes); the bytes beyond the returned end are not part of
-// the text.
+// needs 8 readable, initialised bytes: a frame's data array always has them);
+// the bytes beyond the returned end are not part of the text.
 inline char* put_data(char* out, const uint8_t* bytes, size_t count) {
   if (count <= 8) {
     // All eight entries with fixed offsets and no loop: the entries beyond
