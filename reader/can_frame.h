@@ -7,8 +7,8 @@
 // frame holds at most 8 bytes, a CAN FD frame at most 64.
 struct FrameData {
   static constexpr uint32_t kCapacity = 64;
-  uint8_t bytes[kCapacity];
-  uint8_t size;  // number of valid bytes, never above kCapacity
+  uint8_t bytes[kCapacity] = {};  // the line writers read the first 8 whatever the size
+  uint8_t size = 0;  // number of valid bytes, never above kCapacity
 
   const uint8_t* data() const { return bytes; }
 };
