@@ -4,11 +4,14 @@
 # time on a copy of its committed seed corpus (the repository is not
 # modified). Exits non-zero when a target crashes or fails a check; the
 # reproducer is left in build-fuzz/findings/<target>/.
-#   FUZZ_SECONDS=60 scripts/fuzz.sh [target...]
+#   FUZZ_SECONDS=60 FUZZ_SEED=1 scripts/fuzz.sh [target...]
+# The seed is fixed by default, so that a run repeats the same mutations;
+# FUZZ_SEED=0 lets each run choose its own (for longer hunts by hand).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
+seed=${FUZZ_SEED:-1}
 build=build-fuzz
 
 scripts/deps.sh
@@ -39,7 +42,7 @@ for target in "${targets[@]}"; do
     cp -R "tests/fuzz/corpus/$target/." "$work/"
   fi
   echo "== $target: ${seconds}s"
-  if ! "$build/tests/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+  if ! "$build/tests/$target" -max_total_time="$seconds" -seed="$seed" -timeout=25 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$findings/" "$work" >"$build/$target.log" 2>&1; then
     echo "!! $target failed; last lines of $build/$target.log:"
     tail -n 40 "$build/$target.log"
