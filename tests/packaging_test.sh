@@ -202,8 +202,8 @@ if [ "$mode" = lookup ]; then
 else
     source "$file" || { echo "FAIL: source $file"; exit 1; }
 fi
-spec=$(complete -p trcforge) || { echo "FAIL: complete -p trcforge"; exit 1; }
-[ "$spec" = "complete -F _trcforge trcforge" ] || { echo "FAIL: spec $spec"; bad=1; }
+registered=$(complete -p trcforge) || { echo "FAIL: complete -p trcforge"; exit 1; }
+[ "$registered" = "complete -F _trcforge trcforge" ] || { echo "FAIL: registered as $registered"; bad=1; }
 cd "$dir" || exit 1
 
 # comp LINE: completes LINE with the cursor at its end. COMP_WORDS is split
