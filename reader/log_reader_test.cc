@@ -12,43 +12,14 @@
 #include <vector>
 
 #include "log/log.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-// Sends file descriptor 2 into a temporary file until text() is called.
-class StderrCapture {
+// Collects what is written to standard error while it lives.
+class StderrCapture : public test_support::FdCapture {
  public:
-  StderrCapture() {
-    char name[] = "/tmp/reader_test_XXXXXX";
-    fd_ = mkstemp(name);
-    unlink(name);
-    saved_ = dup(2);
-    dup2(fd_, 2);
-  }
-  ~StderrCapture() {
-    restore();
-    close(fd_);
-  }
-  std::string text() {
-    restore();
-    std::string out;
-    char buffer[4096];
-    lseek(fd_, 0, SEEK_SET);
-    ssize_t n;
-    while ((n = read(fd_, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
-    return out;
-  }
-
- private:
-  void restore() {
-    if (saved_ >= 0) {
-      dup2(saved_, 2);
-      close(saved_);
-      saved_ = -1;
-    }
-  }
-  int fd_ = -1;
-  int saved_ = -1;
+  StderrCapture() : FdCapture(2) {}
 };
 
 // Sets TZ for the test and restores it afterwards.

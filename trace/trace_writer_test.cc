@@ -16,42 +16,14 @@
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
 #include "reader/can_frame.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
-// Collects what is written to file descriptor 2 while it lives.
-class StderrCapture {
+// Collects what is written to standard error while it lives.
+class StderrCapture : public test_support::FdCapture {
  public:
-  StderrCapture() {
-    fflush(stderr);
-    saved_ = dup(2);
-    char name[] = "/tmp/trcforge_stderr_XXXXXX";
-    file_ = mkstemp(name);
-    unlink(name);
-    dup2(file_, 2);
-  }
-  ~StderrCapture() { restore(); }
-  // Stops capturing and returns the text.
-  std::string text() {
-    restore();
-    std::string result;
-    lseek(file_, 0, SEEK_SET);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(file_, buffer, sizeof buffer)) > 0) result.append(buffer, static_cast<size_t>(n));
-    return result;
-  }
-
- private:
-  void restore() {
-    if (saved_ >= 0) {
-      dup2(saved_, 2);
-      close(saved_);
-      saved_ = -1;
-    }
-  }
-  int saved_ = -1;
-  int file_ = -1;
+  StderrCapture() : FdCapture(2) {}
 };
 
 int count_lines(const std::string& text, const std::string& message) {
