@@ -207,7 +207,8 @@ uint32_t convert_file(ConversionJob* job, std::string_view input_path,
   }
 
   const bool ended = writer->end_file(writer, &paths);
-  if (began && trace_file_kept(job, paths)) written[paths.output_base] = paths.input_path;
+  const bool kept = began && trace_file_kept(job, paths);
+  if (kept) written[paths.output_base] = paths.input_path;
   if (!ended && log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error during end file callback");
 
   job->log = nullptr;
@@ -219,7 +220,7 @@ uint32_t convert_file(ConversionJob* job, std::string_view input_path,
     // The input goes only once its frames are safe: the trace file reached
     // stable storage, or no trace file was kept because no frame line was
     // written, so there is nothing to lose.
-    if (paths.output_synced || !trace_file_kept(job, paths)) {
+    if (paths.output_synced || !kept) {
       if (!fs_remove(job->input_fs, input_path.data(), input_path.size()) &&
           log_enabled(LOG_ERROR)) {
         log_write(LOG_ERROR, "Could not remove input file after conversion: %.*s",
