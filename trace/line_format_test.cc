@@ -22,29 +22,18 @@ CanFrame make_frame(uint32_t id, bool extended, std::initializer_list<uint8_t> b
   return frame;
 }
 
-std::string v1(int64_t number, double offset, const CanFrame& frame) {
+// The line that one of the line builders appends for the frame.
+using LineBuilder = void (*)(std::string*, int64_t, double, const CanFrame&);
+template <LineBuilder kBuild>
+std::string line_of(int64_t number, double offset, const CanFrame& frame) {
   std::string line;
-  trace_line_v1_append(&line, number, offset, frame);
+  kBuild(&line, number, offset, frame);
   return line;
 }
-
-std::string v2(int64_t number, double offset, const CanFrame& frame) {
-  std::string line;
-  trace_line_v2_append(&line, number, offset, frame);
-  return line;
-}
-
-std::string v1_reference(int64_t number, double offset, const CanFrame& frame) {
-  std::string line;
-  trace_line_v1_append_reference(&line, number, offset, frame);
-  return line;
-}
-
-std::string v2_reference(int64_t number, double offset, const CanFrame& frame) {
-  std::string line;
-  trace_line_v2_append_reference(&line, number, offset, frame);
-  return line;
-}
+constexpr auto v1 = line_of<trace_line_v1_append>;
+constexpr auto v2 = line_of<trace_line_v2_append>;
+constexpr auto v1_reference = line_of<trace_line_v1_append_reference>;
+constexpr auto v2_reference = line_of<trace_line_v2_append_reference>;
 
 std::string start_value(double seconds) {
   std::string s;
