@@ -4,14 +4,110 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
+#include <system_error>
+#include <thread>
+
+// The thread that writes the full buffers of a write-only FileStream. The
+// owner hands over a buffer only while the thread is idle and touches the
+// stdio file only after it has waited for idleness, so the file is used by
+// one thread at a time and the unlocked stdio calls stay safe.
+struct WriteBehind {
+  static constexpr int kIdle = 0;  // waiting for a buffer; buffer is the spare one
+  static constexpr int kBusy = 1;  // writing buffer[0, count)
+  static constexpr int kStop = 2;  // leaving
+  std::atomic<int> state{kIdle};
+  char* buffer = nullptr;  // owned
+  size_t count = 0;
+  FILE* file = nullptr;
+  bool failed = false;  // a write of the thread fell short; read while idle
+  std::thread thread;
+};
 
 namespace {
 
-// The buffer of a stream that writes. The stream is used by one thread,
-// so the unlocked stdio calls are safe and save a lock per line.
+// The buffer of a stream that writes. The stream is used by one thread at a
+// time, so the unlocked stdio calls are safe and save a lock per line.
 constexpr size_t kWriteBufferSize = size_t{1} << 16;
+
+// Buffers a write-only stream writes itself before it starts its writing
+// thread: a trace file of a few lines costs no thread and no large buffers.
+constexpr int kFlushesBeforeThread = 2;
+
+// The two buffers of a stream with a writing thread: large, so that the
+// thread is woken rarely and each wake-up moves much.
+constexpr size_t kBehindBufferSize = size_t{1} << 20;
+
+// ---------------------------------------------------------------------------
+// Writing thread
+
+void write_behind_run(WriteBehind* behind) {
+  for (;;) {
+    int state;
+    while ((state = behind->state.load(std::memory_order_acquire)) == WriteBehind::kIdle) {
+      behind->state.wait(WriteBehind::kIdle, std::memory_order_acquire);
+    }
+    if (state == WriteBehind::kStop) return;
+    if (fwrite_unlocked(behind->buffer, 1, behind->count, behind->file) != behind->count) behind->failed = true;
+    behind->state.store(WriteBehind::kIdle, std::memory_order_release);
+    behind->state.notify_one();
+  }
+}
+
+bool flush_pending(FileStream* file);
+
+// Gives file a writing thread and two large buffers, after writing what its
+// small buffer holds (a failure there is the thread's first). Returns false,
+// changing nothing, when memory or the thread cannot be had; the stream then
+// goes on writing by itself.
+bool write_behind_start(FileStream* file) {
+  auto* behind = new (std::nothrow) WriteBehind;
+  if (behind == nullptr) return false;
+  behind->buffer = static_cast<char*>(std::malloc(kBehindBufferSize));
+  char* current = static_cast<char*>(std::malloc(kBehindBufferSize));
+  behind->file = file->file;
+  if (behind->buffer != nullptr && current != nullptr) {
+    try {
+      behind->thread = std::thread(write_behind_run, behind);
+      // The thread waits for its first buffer and touches nothing meanwhile.
+      behind->failed = !flush_pending(file);
+      std::free(file->write_buffer);
+      file->write_buffer = current;
+      file->write_capacity = kBehindBufferSize;
+      file->behind = behind;
+      return true;
+    } catch (const std::system_error&) {
+    }
+  }
+  std::free(current);
+  std::free(behind->buffer);
+  delete behind;
+  return false;
+}
+
+// Waits until the thread has written what it was given. Returns false when
+// any of its writes fell short.
+bool write_behind_wait(WriteBehind* behind) {
+  int state;
+  while ((state = behind->state.load(std::memory_order_acquire)) == WriteBehind::kBusy) {
+    behind->state.wait(WriteBehind::kBusy, std::memory_order_acquire);
+  }
+  return !behind->failed;
+}
+
+// Waits for the thread, ends it and releases it with its buffer. Returns
+// false when any of its writes fell short.
+bool write_behind_stop(WriteBehind* behind) {
+  const bool written = write_behind_wait(behind);
+  behind->state.store(WriteBehind::kStop, std::memory_order_release);
+  behind->state.notify_one();
+  behind->thread.join();
+  std::free(behind->buffer);
+  delete behind;
+  return written;
+}
 
 // ---------------------------------------------------------------------------
 // FileStream
@@ -36,9 +132,34 @@ int64_t file_read(Stream* stream, void* destination, int64_t count) {
 // were written; a failure sets the file's error indicator, and the bytes are
 // dropped either way (as stdio drops a buffer whose flush failed).
 bool flush_pending(FileStream* file) {
-  if (file->pending == 0) return true;
-  size_t put = fwrite_unlocked(file->write_buffer, 1, file->pending, file->file);
-  bool written = put == file->pending;
+  bool written = true;
+  if (file->behind != nullptr) written = write_behind_wait(file->behind);
+  if (file->pending == 0) return written;
+  if (written) written = fwrite_unlocked(file->write_buffer, 1, file->pending, file->file) == file->pending;
+  file->pending = 0;
+  return written;
+}
+
+// Hands the full buffer of a write-only stream to its writing thread (started
+// after kFlushesBeforeThread buffers) and goes on with the spare one, or
+// writes it at once where there is no thread. Returns what flush_pending
+// returns; a failure may belong to a buffer handed over before.
+bool hand_over_pending(FileStream* file) {
+  if (file->behind == nullptr && file->flushes >= 0 && ++file->flushes > kFlushesBeforeThread &&
+      !write_behind_start(file)) {
+    file->flushes = -1;  // no further attempt
+  }
+  WriteBehind* behind = file->behind;
+  if (behind == nullptr || file->pending == 0) return flush_pending(file);
+  const bool written = write_behind_wait(behind);
+  if (written) {
+    char* full = file->write_buffer;
+    file->write_buffer = behind->buffer;
+    behind->buffer = full;
+    behind->count = file->pending;
+    behind->state.store(WriteBehind::kBusy, std::memory_order_release);
+    behind->state.notify_one();
+  }
   file->pending = 0;
   return written;
 }
@@ -57,7 +178,7 @@ int64_t file_write(Stream* stream, const void* bytes, int64_t count) {
       file->position += count;
       return count;
     }
-    if (!flush_pending(file)) return 0;
+    if (!hand_over_pending(file)) return 0;
     if (static_cast<uint64_t>(count) < file->write_capacity) {
       memcpy(file->write_buffer, bytes, static_cast<size_t>(count));
       file->pending = static_cast<size_t>(count);
@@ -65,6 +186,7 @@ int64_t file_write(Stream* stream, const void* bytes, int64_t count) {
       return count;
     }
   }
+  if (file->behind != nullptr && !write_behind_wait(file->behind)) return 0;
   size_t put = fwrite_unlocked(bytes, 1, static_cast<size_t>(count), file->file);
   if (put > 0) file->position += static_cast<int64_t>(put);
   return static_cast<int64_t>(put);
@@ -73,6 +195,7 @@ int64_t file_write(Stream* stream, const void* bytes, int64_t count) {
 // stdio's position of the file, the pending bytes counted in; -1 on failure.
 int64_t file_tell(Stream* stream) {
   FileStream* file = as_file(stream);
+  if (file->behind != nullptr) write_behind_wait(file->behind);  // a failure stays for the next flush
   int64_t position = static_cast<int64_t>(ftello(file->file));
   if (position < 0) return position;
   return position + static_cast<int64_t>(file->pending);
@@ -100,8 +223,9 @@ int64_t file_seek(Stream* stream, int64_t offset, int origin) {
 // retry, and a record kept back would only leak.
 int file_close(Stream* stream) {
   FileStream* file = as_file(stream);
-  flush_pending(file);  // a failure sets the error indicator
-  const bool write_failed = file->ops->write != nullptr && ferror(file->file) != 0;
+  bool write_failed = !flush_pending(file);  // a short write also sets the error indicator
+  if (file->behind != nullptr) write_failed |= !write_behind_stop(file->behind);
+  write_failed |= file->ops->write != nullptr && ferror(file->file) != 0;
   int result = fclose(file->file);
   if (result == 0 && write_failed) result = EOF;
   std::free(file->write_buffer);
@@ -303,6 +427,8 @@ Stream* file_stream_open(const char* path, int mode) {
   stream->write_buffer = nullptr;
   stream->write_capacity = 0;
   stream->pending = 0;
+  stream->behind = nullptr;
+  stream->flushes = 0;
   if (ops->write != nullptr) {
     // Without the larger buffer stdio keeps its default one.
     stream->write_buffer = static_cast<char*>(std::malloc(kWriteBufferSize));

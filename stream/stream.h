@@ -11,6 +11,7 @@
 #include <cstring>
 
 struct Stream;
+struct WriteBehind;
 
 // Operation table of a stream. Counts and positions are signed 64-bit values,
 // negative on failure.
@@ -56,6 +57,14 @@ struct FileStream : Stream {
   char* write_buffer;
   size_t write_capacity;  // bytes the stream fills itself; 0 when stdio buffers
   size_t pending;         // bytes in write_buffer not yet handed to the file
+  // A write-only stream whose output outgrows a few buffers hands each full
+  // buffer to a thread of its own that writes it to the file while the next
+  // one fills; nullptr until then (and when no thread could be started). A
+  // write that fails there is reported by the next operation that hands over
+  // a buffer, tells, seeks, syncs or closes, as a stdio buffer reports a
+  // failure at its next flush.
+  WriteBehind* behind;
+  int flushes;  // buffers handed to the file so far, up to the one that starts the thread
 };
 
 extern const StreamOps file_write_ops;

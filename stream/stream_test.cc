@@ -1,7 +1,11 @@
 #include "stream/stream.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <random>
@@ -369,6 +373,53 @@ TEST(FileStream, AFullDeviceShowsAsAShortWriteWhenTheBufferIsHandedOver) {
   EXPECT_GE(short_writes, 3);
   EXPECT_LT(written, 200000);
   EXPECT_NE(stream_close(s), 0);
+}
+
+// A large output is written by the stream's own thread while the next buffer
+// fills. A write that falls short there (here: at the file size limit) must
+// fail the write that hands over the next buffer and the close, and the file
+// must hold exactly the bytes up to the limit, in order.
+TEST(FileStream, AWriteOfTheWritingThreadThatFallsShortFailsTheNextHandOverAndTheClose) {
+  TempFile file("");
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  constexpr rlim_t kLimit = 3 << 20;
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < kLimit) GTEST_SKIP() << "file size limit too low";
+  auto previous = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = kLimit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+
+  Stream* s = file_stream_open(file.path(), FILE_STREAM_WRITE);
+  ASSERT_NE(s, nullptr);
+  std::string line(100, 'x');
+  int64_t accepted = 0;
+  int64_t first_short_at = -1;
+  for (int i = 0; i < 100000 && first_short_at < 0; ++i) {
+    line[0] = static_cast<char>('a' + i % 26);
+    int64_t n = stream_write(s, line.data(), static_cast<int64_t>(line.size()));
+    if (n != static_cast<int64_t>(line.size())) first_short_at = accepted;
+    accepted += n;
+  }
+  const int close_result = stream_close(s);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, previous);
+
+  // The short write shows once the buffer after the one that hit the limit
+  // is handed over: later than the limit, never before it.
+  ASSERT_GE(first_short_at, static_cast<int64_t>(kLimit));
+  EXPECT_NE(close_result, 0);
+  struct stat st;
+  ASSERT_EQ(stat(file.path(), &st), 0);
+  EXPECT_EQ(st.st_size, static_cast<off_t>(kLimit));
+  FILE* reader = fopen(file.path(), "rb");
+  ASSERT_NE(reader, nullptr);
+  std::string got(kLimit, '\0');
+  ASSERT_EQ(fread(got.data(), 1, got.size(), reader), got.size());
+  fclose(reader);
+  for (size_t at = 0; at < got.size(); at += 100) {
+    ASSERT_EQ(got[at], static_cast<char>('a' + (at / 100) % 26)) << at;
+  }
 }
 
 TEST(FileStream, OpenFailures) {
