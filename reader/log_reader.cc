@@ -2,6 +2,7 @@
 // with their absolute timestamps.
 #include "reader/log_reader.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -636,9 +637,85 @@ inline void reset_frame(CanFrame* frame) {
   }
 }
 
+// The separators among the first size (at most 64) bytes of a line buffer,
+// one bit per byte, the first byte lowest.
+inline uint64_t separator_marks(const char* line, size_t size, char separator) {
+  static_assert(kLineBufferSize >= 64, "four chunks of the line buffer are read");
+  uint64_t marks = 0;
+#if defined(__SSE2__)
+  const __m128i separators = _mm_set1_epi8(separator);
+  for (size_t i = 0; i < size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+    marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)))} << i;
+  }
+#else
+  for (size_t i = 0; i < size; i += 8) {
+    uint64_t word = bytes_equal(load_first_low(line + i), separator);
+    for (; word != 0; word &= word - 1) marks |= uint64_t{1} << (i + static_cast<size_t>(__builtin_ctzll(word) / 8));
+  }
+#endif
+  return size < 64 ? marks & ((uint64_t{1} << size) - 1) : marks;
+}
+
+// Parses the record line (length bytes of reader->line) whose columns are
+// kKinds, in this order, with nothing behind them. Returns false, having
+// parsed nothing, when the line's text is longer than 64 bytes or has fewer
+// fields than columns; the general path then takes it. Otherwise each field
+// goes to the parser of its column as split_fields would give it: a field
+// runs to the next separator, the last one to the next separator or the end
+// of the text, and fields beyond the columns are not parsed.
+template <ColumnKind... kKinds>
+[[gnu::always_inline]] inline bool parse_record_as(LogReader* reader, int length, CanFrame* frame) {
+  const char* line = reader->line;
+  const char* text_end = line + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  const size_t size = static_cast<size_t>(text_end - line);
+  if (size > 64) return false;
+  uint64_t marks = separator_marks(line, size, reader->header.value_separator);
+  if (std::popcount(marks) < static_cast<int>(sizeof...(kKinds)) - 1) return false;
+  const char* begin = line;
+  auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
+    const char* end = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
+    parse_field(reader, kind, begin, end, frame);
+    marks &= marks - 1;
+    begin = end + 1;
+  };
+  (field(kKinds), ...);
+  return true;
+}
+
+// The layout whose own parser takes the record lines of the reader's
+// columns and separator.
+RecordLayout record_layout_of(const LogReader* reader) {
+  if (reader->header.value_separator == '\0') return RECORD_LAYOUT_GENERAL;
+  static constexpr ColumnKind kWithLost[kColumnSlots] = {COLUMN_TIMESTAMP, COLUMN_LOST,   COLUMN_TYPE, COLUMN_ID,
+                                                         COLUMN_LENGTH,    COLUMN_DATA,   COLUMN_NONE};
+  static constexpr ColumnKind kWithoutLost[kColumnSlots] = {COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID,  COLUMN_LENGTH,
+                                                            COLUMN_DATA,      COLUMN_NONE, COLUMN_NONE};
+  if (memcmp(reader->column_parsers, kWithLost, sizeof kWithLost) == 0) return RECORD_LAYOUT_WITH_LOST;
+  if (memcmp(reader->column_parsers, kWithoutLost, sizeof kWithoutLost) == 0) return RECORD_LAYOUT_WITHOUT_LOST;
+  return RECORD_LAYOUT_GENERAL;
+}
+
 // Parses the fields of the record line (length bytes of reader->line) into
 // frame, each by the parser of its column.
-void parse_record(LogReader* reader, int length, CanFrame* frame) {
+[[gnu::always_inline]] inline void parse_record(LogReader* reader, int length, CanFrame* frame) {
+  switch (reader->record_layout) {
+    case RECORD_LAYOUT_WITH_LOST:
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
+              reader, length, frame)) {
+        return;
+      }
+      break;
+    case RECORD_LAYOUT_WITHOUT_LOST:
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(reader, length,
+                                                                                                 frame)) {
+        return;
+      }
+      break;
+    case RECORD_LAYOUT_GENERAL:
+      break;
+  }
   split_fields(reader->line, length, reader->header.value_separator,
                [reader, frame](int column, const char* begin, const char* end) __attribute__((always_inline)) {
                  parse_field(reader, reader->column_parsers[column], begin, end, frame);
@@ -773,6 +850,7 @@ LogReader* log_reader_open(Stream* stream) {
     log_reader_free(reader);
     return nullptr;
   }
+  reader->record_layout = record_layout_of(reader);
   prepare_time_composition(reader);
   return reader;
 }

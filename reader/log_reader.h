@@ -45,6 +45,14 @@ enum ColumnKind : uint8_t {
 };
 
 constexpr int kColumnSlots = 7;
+
+// Column orders whose record lines are split and parsed by code made for
+// them; any other order takes the general path. The result is the same.
+enum RecordLayout : uint8_t {
+  RECORD_LAYOUT_GENERAL = 0,
+  RECORD_LAYOUT_WITH_LOST,     // Timestamp, Lost, Type, ID, Length, Data
+  RECORD_LAYOUT_WITHOUT_LOST,  // Timestamp, Type, ID, Length, Data
+};
 constexpr int kLineBufferSize = 200;
 
 // One header key and the handler that parses its line (the line is shortened
@@ -63,6 +71,7 @@ struct LogReader {
   double last_parsed_time;
   ColumnKind column_parsers[kColumnSlots];
   double last_accepted_time;
+  RecordLayout record_layout;  // chosen at open from column_parsers and the separator
 
   // A read of the input reported an error (not the end of the data). The
   // records read so far are all there is; the caller must treat the file as
