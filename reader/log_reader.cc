@@ -2,7 +2,6 @@
 // with their absolute timestamps.
 #include "reader/log_reader.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -672,13 +671,19 @@ template <ColumnKind... kKinds>
   const size_t size = static_cast<size_t>(text_end - line);
   if (size > 64) return false;
   uint64_t marks = separator_marks(line, size, reader->header.value_separator);
-  if (std::popcount(marks) < static_cast<int>(sizeof...(kKinds)) - 1) return false;
-  const char* begin = line;
-  auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
-    const char* end = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
-    parse_field(reader, kind, begin, end, frame);
+  constexpr size_t kFields = sizeof...(kKinds);
+  const char* ends[kFields];
+  for (size_t i = 0; i + 1 < kFields; ++i) {
+    if (marks == 0) return false;
+    ends[i] = line + __builtin_ctzll(marks);
     marks &= marks - 1;
-    begin = end + 1;
+  }
+  ends[kFields - 1] = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
+  const char* begin = line;
+  size_t i = 0;
+  auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
+    parse_field(reader, kind, begin, ends[i], frame);
+    begin = ends[i++] + 1;
   };
   (field(kKinds), ...);
   return true;
