@@ -52,8 +52,9 @@ struct FileStream : Stream {
   // after the file is closed. A write-only stream (FILE_STREAM_WRITE) fills it
   // itself and hands it to its stdio file, which then buffers nothing, when
   // it is full and before any other operation, so a short write shows where
-  // it would with a stdio buffer of that size; the read-write mode gives it
-  // to stdio as its buffer.
+  // it would with a stdio buffer of that size (one buffer later once the
+  // writing thread below has started); the read-write mode gives it to stdio
+  // as its buffer.
   char* write_buffer;
   size_t write_capacity;  // bytes the stream fills itself; 0 when stdio buffers
   size_t pending;         // bytes in write_buffer not yet handed to the file
