@@ -346,8 +346,8 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
 // kept characters, no further left than the template's hour: only the
 // template's time-of-day digits change, and the cache then describes this
 // field. False (nothing changed) for any other field.
-inline bool compose_from_cache(LogReader* reader, const char* begin, const char* end, int64_t* t,
-                               unsigned* millis) {
+[[gnu::always_inline]] inline bool compose_from_cache(LogReader* reader, const char* begin, const char* end,
+                                                      int64_t* t, unsigned* millis) {
   TimeFieldCache& cache = reader->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
   const char* line_end = reader->line + sizeof reader->line;
@@ -406,13 +406,12 @@ void remember_time_field(LogReader* reader, const char* begin, const char* end, 
   cache.valid = true;
 }
 
-// The whole seconds and the milliseconds of a Timestamp field: the field's
-// last 17 kept characters written right-aligned over the template, read as
-// year, month, day, hour, minute, second and milliseconds, and converted as
-// UTC.
-inline int64_t compose_time(LogReader* reader, const char* begin, const char* end, unsigned* millis) {
-  int64_t t;
-  if (compose_from_cache(reader, begin, end, &t, millis)) return t;
+// compose_time for a field that the cache does not describe: the field's last
+// 17 kept characters written right-aligned over the template, read as year,
+// month, day, hour, minute, second and milliseconds, and converted as UTC.
+// Kept out of line: most fields take the cached path.
+[[gnu::noinline]] int64_t compose_time_afresh(LogReader* reader, const char* begin, const char* end,
+                                              unsigned* millis) {
   // Keep the last 17 characters of the field that survive the removal.
   char kept[kTimeDigits];
   int count = 0;
@@ -426,10 +425,21 @@ inline int64_t compose_time(LogReader* reader, const char* begin, const char* en
 
   unsigned numbers[7];
   scan_time_template(digits, numbers);
-  t = utc_seconds(numbers, &reader->day_cache);
+  const int64_t t = utc_seconds(numbers, &reader->day_cache);
   *millis = numbers[6];
   remember_time_field(reader, begin, end, digits, t);
   return t;
+}
+
+// The whole seconds and the milliseconds of a Timestamp field: the field's
+// last 17 kept characters written right-aligned over the template, read as
+// year, month, day, hour, minute, second and milliseconds, and converted as
+// UTC.
+[[gnu::always_inline]] inline int64_t compose_time(LogReader* reader, const char* begin, const char* end,
+                                                   unsigned* millis) {
+  int64_t t;
+  if (compose_from_cache(reader, begin, end, &t, millis)) return t;
+  return compose_time_afresh(reader, begin, end, millis);
 }
 
 // The Timestamp column: composes the 17 digits, converts them, and corrects
