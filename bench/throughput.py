@@ -17,7 +17,8 @@ so slow drifts of a shared machine hit all tools alike. Each run goes through
 bench/measure_run.cc, a small launcher that takes the wall time around the
 command and its peak resident memory and CPU time from wait4 (started
 straight from Python, a command would inherit the interpreter's peak). Sizes and rates use binary units: 1 MiB = 2^20
-bytes. The page cache is warm: the input was read or written just before.
+bytes. The page cache is warm: the input was read or written just before, and
+one untimed run of the first tool with the largest input precedes the rounds.
 
 The trcforge binary is --bin, or $TRCFORGE_BIN, or build-bench/app/trcforge
 below the project root, which is configured (Release) when missing and built
@@ -278,6 +279,13 @@ def measure(tools, runs, out_parent):
     digests = {}
     work = tempfile.mkdtemp(prefix="trcforge-bench-out-", dir=out_parent)
     try:
+        # One untimed run first, of the first tool with the largest input:
+        # the first large output of a session makes the kernel find fresh
+        # memory for the page cache, which showed here as up to twice the
+        # wall time for whichever tool happened to run first. Every timed run
+        # then meets the same, warm machine.
+        run_once(max(tools, key=lambda t: t.bytes), work, launcher)
+        empty_folder(work)
         for r in range(runs):
             k = r % len(tools)
             order = tools[k:] + tools[:k]
