@@ -233,12 +233,14 @@ int file_close(Stream* stream) {
   return result;
 }
 
-// 0 when the written data reached stable storage, -1 otherwise.
+// 0 when the written data reached stable storage, -1 otherwise: also when an
+// earlier write failed, since its bytes never reached the file.
 int file_sync(Stream* stream) {
   FileStream* file = as_file(stream);
   if (file->file == nullptr) return -1;
   if (!flush_pending(file)) return -1;
   if (fflush(file->file) != 0) return -1;
+  if (file->ops->write != nullptr && ferror(file->file) != 0) return -1;
   return fsync(fileno(file->file)) == 0 ? 0 : -1;
 }
 

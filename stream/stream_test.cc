@@ -375,35 +375,62 @@ TEST(FileStream, AFullDeviceShowsAsAShortWriteWhenTheBufferIsHandedOver) {
   EXPECT_NE(stream_close(s), 0);
 }
 
+// Runs body with the file size limit at limit bytes (SIGXFSZ ignored, so a
+// write beyond the limit fails with EFBIG), and restores both afterwards.
+template <typename Body>
+void with_file_size_limit(rlim_t limit, Body body) {
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < limit) GTEST_SKIP() << "file size limit too low";
+  auto previous = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = limit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  body();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, previous);
+}
+
+// A sync after a write that failed must fail too, even when nothing is left
+// to flush: the bytes of that write never reached the file.
+TEST(FileStream, ASyncAfterAFailedWriteFails) {
+  TempFile file("");
+  with_file_size_limit(100000, [&] {
+    Stream* s = file_stream_open(file.path(), FILE_STREAM_WRITE);
+    ASSERT_NE(s, nullptr);
+    std::string block(65536, 'x');
+    EXPECT_EQ(stream_write(s, block.data(), 65536), 65536);  // fills the buffer
+    EXPECT_EQ(stream_write(s, "y", 1), 1);                   // the first buffer reaches the file
+    EXPECT_EQ(stream_write(s, block.data(), 65535), 65535);  // fills the buffer again
+    EXPECT_EQ(stream_write(s, "z", 1), 0);                   // its write stops at the limit
+    EXPECT_NE(stream_sync(s), 0);
+    EXPECT_NE(stream_close(s), 0);
+  });
+}
+
 // A large output is written by the stream's own thread while the next buffer
 // fills. A write that falls short there (here: at the file size limit) must
 // fail the write that hands over the next buffer and the close, and the file
 // must hold exactly the bytes up to the limit, in order.
 TEST(FileStream, AWriteOfTheWritingThreadThatFallsShortFailsTheNextHandOverAndTheClose) {
   TempFile file("");
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   constexpr rlim_t kLimit = 3 << 20;
-  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < kLimit) GTEST_SKIP() << "file size limit too low";
-  auto previous = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limited = saved;
-  limited.rlim_cur = kLimit;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-
-  Stream* s = file_stream_open(file.path(), FILE_STREAM_WRITE);
-  ASSERT_NE(s, nullptr);
-  std::string line(100, 'x');
   int64_t accepted = 0;
   int64_t first_short_at = -1;
-  for (int i = 0; i < 100000 && first_short_at < 0; ++i) {
-    line[0] = static_cast<char>('a' + i % 26);
-    int64_t n = stream_write(s, line.data(), static_cast<int64_t>(line.size()));
-    if (n != static_cast<int64_t>(line.size())) first_short_at = accepted;
-    accepted += n;
-  }
-  const int close_result = stream_close(s);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-  signal(SIGXFSZ, previous);
+  int close_result = 0;
+  with_file_size_limit(kLimit, [&] {
+    Stream* s = file_stream_open(file.path(), FILE_STREAM_WRITE);
+    ASSERT_NE(s, nullptr);
+    std::string line(100, 'x');
+    for (int i = 0; i < 100000 && first_short_at < 0; ++i) {
+      line[0] = static_cast<char>('a' + i % 26);
+      int64_t n = stream_write(s, line.data(), static_cast<int64_t>(line.size()));
+      if (n != static_cast<int64_t>(line.size())) first_short_at = accepted;
+      accepted += n;
+    }
+    close_result = stream_close(s);
+  });
+  if (IsSkipped()) return;
 
   // The short write shows once the buffer after the one that hit the limit
   // is handed over: later than the limit, never before it.

@@ -237,11 +237,14 @@ TEST_F(FaultsTest, AnOutputThatCannotBeWrittenPartWayFailsAndKeepsTheInput) {
     Outcome outcome = run(arguments, file_size_limit(limit));
     EXPECT_EQ(outcome.status, 8);
     // A version 2.1 line that cannot be written fails the file without a
-    // message of its own; the close then reports the lost bytes. The flush of
-    // a trace kept in the buffer fails when it is synced (with -d) and the
-    // close reports that too.
-    Lines expected{"E Could not close CAN file", "E Error during end file callback",
-                   "E Error during conversion of d/big.txt", "E Could not close CAN file"};
+    // message of its own; the close then reports the lost bytes, and with -d
+    // the sync reports that they never reached the disk. The flush of a trace
+    // kept in the buffer fails when it is synced (with -d) and the close
+    // reports that too.
+    Lines expected{"E Could not close CAN file"};
+    if (delete_converted) expected.push_back("E Could not sync output file d_out/big.trc");
+    expected.insert(expected.end(), {"E Error during end file callback", "E Error during conversion of d/big.txt",
+                                     "E Could not close CAN file"});
     if (delete_converted) expected.push_back("E Could not sync output file d_out/middle.trc");
     expected.insert(expected.end(),
                     {"E Error during end file callback", "E Error during conversion of d/middle.txt"});
@@ -253,6 +256,33 @@ TEST_F(FaultsTest, AnOutputThatCannotBeWrittenPartWayFailsAndKeepsTheInput) {
     EXPECT_LE(read("d_out/big.trc").size(), limit);
     EXPECT_EQ(read("d_out/small.trc"), small_trace);
     EXPECT_EQ(has("d/small.txt"), !delete_converted);
+  }
+}
+
+TEST_F(FaultsTest, ALargeTraceThatHitsTheLimitWhileWrittenBehindFailsAndKeepsTheInput) {
+  // A trace of several MiB is written by the writer's own thread, a full
+  // buffer at a time, while the next one fills: the write that hits the limit
+  // happens there, and must still fail the file, with or without -d.
+  const std::string big = make_log(80000);
+  const rlim_t limit = 2 << 20;
+  const std::string big_trace = reference_trace(big);
+  ASSERT_GT(big_trace.size(), limit + (2u << 20));
+  for (bool delete_converted : {false, true}) {
+    SCOPED_TRACE(delete_converted ? "with -d" : "without -d");
+    write("d/big.txt", big);
+    std::vector<std::string> arguments{"d"};
+    if (delete_converted) arguments.insert(arguments.begin(), "-d");
+    Outcome outcome = run(arguments, file_size_limit(limit));
+    EXPECT_EQ(outcome.status, 8);
+    Lines expected{"E Could not close CAN file"};
+    if (delete_converted) expected.push_back("E Could not sync output file d_out/big.trc");
+    expected.insert(expected.end(), {"E Error during end file callback", "E Error during conversion of d/big.txt"});
+    EXPECT_EQ(outcome.lines, expected);
+    EXPECT_EQ(read("d/big.txt"), big);
+    // What reached the file is the trace's beginning, up to the limit.
+    const std::string written = read("d_out/big.trc");
+    EXPECT_EQ(written.size(), limit);
+    EXPECT_TRUE(big_trace.compare(0, written.size(), written) == 0);
   }
 }
 
