@@ -215,6 +215,17 @@ class FaultsTest : public ::testing::Test {
 // ---------------------------------------------------------------------------
 // The output side
 
+// The diagnostic lines of d/<name>.txt whose trace lost bytes to a failed
+// write: the close reports them lost and, with -d, the sync reports that they
+// never reached the disk.
+Lines failed_trace_lines(const std::string& name, bool delete_converted) {
+  Lines lines{"E Could not close CAN file"};
+  if (delete_converted) lines.push_back("E Could not sync output file d_out/" + name + ".trc");
+  lines.push_back("E Error during end file callback");
+  lines.push_back("E Error during conversion of d/" + name + ".txt");
+  return lines;
+}
+
 TEST_F(FaultsTest, AnOutputThatCannotBeWrittenPartWayFailsAndKeepsTheInput) {
   // A file-size limit makes every write beyond it fail (EFBIG). The big log's
   // trace outgrows the writer's 64 KiB buffer, so a frame line fails while
@@ -237,17 +248,11 @@ TEST_F(FaultsTest, AnOutputThatCannotBeWrittenPartWayFailsAndKeepsTheInput) {
     Outcome outcome = run(arguments, file_size_limit(limit));
     EXPECT_EQ(outcome.status, 8);
     // A version 2.1 line that cannot be written fails the file without a
-    // message of its own; the close then reports the lost bytes, and with -d
-    // the sync reports that they never reached the disk. The flush of a trace
-    // kept in the buffer fails when it is synced (with -d) and the close
-    // reports that too.
-    Lines expected{"E Could not close CAN file"};
-    if (delete_converted) expected.push_back("E Could not sync output file d_out/big.trc");
-    expected.insert(expected.end(), {"E Error during end file callback", "E Error during conversion of d/big.txt",
-                                     "E Could not close CAN file"});
-    if (delete_converted) expected.push_back("E Could not sync output file d_out/middle.trc");
-    expected.insert(expected.end(),
-                    {"E Error during end file callback", "E Error during conversion of d/middle.txt"});
+    // message of its own. The flush of a trace kept in the buffer fails only
+    // when it is synced (with -d) or closed; the messages are the same.
+    Lines expected = failed_trace_lines("big", delete_converted);
+    Lines middle_lines = failed_trace_lines("middle", delete_converted);
+    expected.insert(expected.end(), middle_lines.begin(), middle_lines.end());
     EXPECT_EQ(outcome.lines, expected);
     // The failed inputs stay whatever the option; a cut-off trace is never
     // mistaken for a converted one.
@@ -274,10 +279,7 @@ TEST_F(FaultsTest, ALargeTraceThatHitsTheLimitWhileWrittenBehindFailsAndKeepsThe
     if (delete_converted) arguments.insert(arguments.begin(), "-d");
     Outcome outcome = run(arguments, file_size_limit(limit));
     EXPECT_EQ(outcome.status, 8);
-    Lines expected{"E Could not close CAN file"};
-    if (delete_converted) expected.push_back("E Could not sync output file d_out/big.trc");
-    expected.insert(expected.end(), {"E Error during end file callback", "E Error during conversion of d/big.txt"});
-    EXPECT_EQ(outcome.lines, expected);
+    EXPECT_EQ(outcome.lines, failed_trace_lines("big", delete_converted));
     EXPECT_EQ(read("d/big.txt"), big);
     // What reached the file is the trace's beginning, up to the limit.
     const std::string written = read("d_out/big.trc");
