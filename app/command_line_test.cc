@@ -82,13 +82,6 @@ TEST_F(CommandLineTest, SwitchesAndPathsAreStored) {
   EXPECT_TRUE(config_.options.non_interactive);
   EXPECT_EQ(config_.options.buffer_size, 65536);
   EXPECT_EQ(TestExtension::after, 1);
-
-  ASSERT_TRUE(parse({a}));
-  EXPECT_FALSE(config_.options.delete_converted);
-  EXPECT_FALSE(config_.options.no_append_root);
-  EXPECT_FALSE(config_.options.non_interactive);
-  EXPECT_EQ(config_.options.buffer_size, -1);
-  EXPECT_EQ(config_.output_fs, config_.input_fs);
 }
 
 TEST_F(CommandLineTest, BufferValuesInIntegerSyntax) {

@@ -82,9 +82,6 @@ TEST(PathTextTest, ViewsOfTheText) {
     EXPECT_EQ(path_folder(row.text), row.folder) << row.text;
     EXPECT_EQ(path_output_base(row.text), row.output_base) << row.text;
   }
-  EXPECT_TRUE(path_is_absolute("/x"));
-  EXPECT_FALSE(path_is_absolute("x/"));
-  EXPECT_FALSE(path_is_absolute(""));
 }
 
 TEST(PathTextTest, TxtExtensionIgnoresLetterCaseAndNothingElse) {
@@ -123,10 +120,9 @@ TEST_F(PathsTest, SettleCommonRoot) {
   for (const Row& row : std::vector<Row>{
            // One parent (also for a folder and a duplicate), order kept.
            {{d + "a.txt", d + "sub/", d + "a.txt"}, true, 129, d, {"a.txt", "sub/", "a.txt"}},
-           {{d + "a.txt", d + "sub/b.txt"}, false, 132, "", {}},
-           {{d, d + "a.txt"}, false, 132, "", {}},  // a folder and its own file
-           // Nothing below the file-system root has a parent.
-           {{"/a.txt"}, false, 132, "", {}},
+           // Nothing below the file-system root has a parent. Two parents, a
+           // folder with its own file and a file in "/" fail in real runs
+           // (tests/e2e_test.cc).
            {{"/data/"}, false, 132, "", {}},
            {{"/"}, false, 132, "", {}},
            {{""}, false, 132, "", {}},

