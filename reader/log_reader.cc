@@ -187,40 +187,44 @@ inline uint64_t bytes_equal(uint64_t word, char byte) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
+// The separators among the first size (at most 64) bytes at line, one bit
+// per byte, the first byte lowest; line must be readable for 64 bytes.
+inline uint64_t separator_marks(const char* line, size_t size, char separator) {
+  uint64_t marks = 0;
+#if defined(__SSE2__)
+  const __m128i separators = _mm_set1_epi8(separator);
+  for (size_t i = 0; i < size; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+    marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)))} << i;
+  }
+#else
+  for (size_t i = 0; i < size; i += 8) {
+    uint64_t word = bytes_equal(load_first_low(line + i), separator);
+    for (; word != 0; word &= word - 1) marks |= uint64_t{1} << (i + static_cast<size_t>(__builtin_ctzll(word) / 8));
+  }
+#endif
+  return size < 64 ? marks & ((uint64_t{1} << size) - 1) : marks;
+}
+
 // Finds the separators of the text line[0, size) that end its first fields,
 // at most kColumnSlots of them, and stores their positions in ends. Returns
 // their count. A separator of 0 ends no field.
 //
-// The separators are found sixteen bytes at a time, up to four chunks (64
-// bytes) into one word of marks, the last eight bytes of the line buffer
-// eight at a time: line must be the kLineBufferSize bytes of a line buffer.
-// Bytes behind the text (its line feed, the terminator, what earlier lines
-// left) may be marked too: a mark at or beyond size ends the search.
+// The separators are found 64 bytes at a time, the last eight bytes of the
+// line buffer eight at a time: line must be the kLineBufferSize bytes of a
+// line buffer.
 inline int field_ends(const char* line, size_t size, char separator, size_t ends[kColumnSlots]) {
   int count = 0;
   if (separator == '\0') return 0;
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128i separators = _mm_set1_epi8(separator);
-  constexpr size_t kChunkLimit = static_cast<size_t>(kLineBufferSize);
-  while (i < size && i + 16 <= kChunkLimit) {
-    // The marks of up to four chunks (64 bytes, one bit each) in one word,
-    // those of the bytes behind the text cleared.
-    const size_t base = i;
-    uint64_t marks = 0;
-    for (int shift = 0; shift < 64 && i < size && i + 16 <= kChunkLimit; shift += 16, i += 16) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
-      marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)))} << shift;
-    }
-    if (size - base < 64) marks &= (uint64_t{1} << (size - base)) - 1;
-    while (marks != 0) {
+  size_t base = 0;
+  for (; base < size && base + 64 <= static_cast<size_t>(kLineBufferSize); base += 64) {
+    const size_t block = size - base < 64 ? size - base : 64;
+    for (uint64_t marks = separator_marks(line + base, block, separator); marks != 0; marks &= marks - 1) {
       ends[count] = base + static_cast<size_t>(__builtin_ctzll(marks));
-      marks &= marks - 1;
       if (++count == kColumnSlots) return count;
     }
   }
-#endif
-  for (; i < size; i += 8) {
+  for (size_t i = base; i < size; i += 8) {
     uint64_t marks = bytes_equal(load_first_low(line + i), separator);
     while (marks != 0) {
       const size_t at = i + static_cast<size_t>(__builtin_ctzll(marks) / 8);
@@ -646,26 +650,6 @@ inline void reset_frame(CanFrame* frame) {
   }
 }
 
-// The separators among the first size (at most 64) bytes of a line buffer,
-// one bit per byte, the first byte lowest.
-inline uint64_t separator_marks(const char* line, size_t size, char separator) {
-  static_assert(kLineBufferSize >= 64, "four chunks of the line buffer are read");
-  uint64_t marks = 0;
-#if defined(__SSE2__)
-  const __m128i separators = _mm_set1_epi8(separator);
-  for (size_t i = 0; i < size; i += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
-    marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separators)))} << i;
-  }
-#else
-  for (size_t i = 0; i < size; i += 8) {
-    uint64_t word = bytes_equal(load_first_low(line + i), separator);
-    for (; word != 0; word &= word - 1) marks |= uint64_t{1} << (i + static_cast<size_t>(__builtin_ctzll(word) / 8));
-  }
-#endif
-  return size < 64 ? marks & ((uint64_t{1} << size) - 1) : marks;
-}
-
 // Parses the record line (length bytes of reader->line) whose columns are
 // kKinds, in this order, with nothing behind them. Returns false, having
 // parsed nothing, when the line's text is longer than 64 bytes or has fewer
@@ -679,6 +663,7 @@ template <ColumnKind... kKinds>
   const char* text_end = line + length;
   if (length > 0 && text_end[-1] == '\n') --text_end;
   const size_t size = static_cast<size_t>(text_end - line);
+  static_assert(kLineBufferSize >= 64, "separator_marks reads 64 bytes of the line buffer");
   if (size > 64) return false;
   uint64_t marks = separator_marks(line, size, reader->header.value_separator);
   constexpr size_t kFields = sizeof...(kKinds);
