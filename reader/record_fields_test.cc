@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 // Random texts biased toward what the conversions treat specially.
@@ -89,16 +91,7 @@ TEST(ScanTimeTemplate, MatchesTheLibrary) {
   }
 }
 
-int64_t reference_timegm(const unsigned n[7]) {
-  struct tm broken_down = {};
-  broken_down.tm_year = static_cast<int>(n[0] - 1900);
-  broken_down.tm_mon = static_cast<int>(n[1] - 1);
-  broken_down.tm_mday = static_cast<int>(n[2]);
-  broken_down.tm_hour = static_cast<int>(n[3]);
-  broken_down.tm_min = static_cast<int>(n[4]);
-  broken_down.tm_sec = static_cast<int>(n[5]);
-  return static_cast<int64_t>(timegm(&broken_down));
-}
+using test_support::library_utc_seconds;
 
 TEST(UtcSeconds, MatchesTimegmForEveryDayOfManyYears) {
   DayCache cache;
@@ -106,7 +99,7 @@ TEST(UtcSeconds, MatchesTimegmForEveryDayOfManyYears) {
     for (unsigned month = 1; month <= 12; ++month) {
       for (unsigned day = 0; day <= 32; ++day) {
         unsigned n[7] = {year, month, day, 23, 59, 59, 0};
-        ASSERT_EQ(utc_seconds(n, &cache), reference_timegm(n)) << year << "-" << month << "-" << day;
+        ASSERT_EQ(utc_seconds(n, &cache), library_utc_seconds(n)) << year << "-" << month << "-" << day;
       }
     }
   }
@@ -123,7 +116,7 @@ TEST(UtcSeconds, MatchesTimegmOutOfRange) {
     unsigned n[7] = {pick(10000), pick(100), pick(100), pick(100), pick(100), pick(100), 0};
     // Repeat some days so that the cache is hit and missed.
     if (i % 3 == 1) n[3] = static_cast<unsigned>(rng() % 24);
-    ASSERT_EQ(utc_seconds(n, &cache), reference_timegm(n))
+    ASSERT_EQ(utc_seconds(n, &cache), library_utc_seconds(n))
         << n[0] << " " << n[1] << " " << n[2] << " " << n[3] << " " << n[4] << " " << n[5];
   }
 }

@@ -107,14 +107,7 @@ struct ReferenceReader {
     for (size_t i = 0; i < f.size() && i < 17; ++i) digits[16 - i] = f[f.size() - 1 - i];
     unsigned n[7] = {0, 0, 0, 0, 0, 0, 0};
     sscanf(digits.c_str(), "%4u%2u%2u%2u%2u%2u%3u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6]);
-    struct tm broken_down = {};
-    broken_down.tm_year = static_cast<int>(n[0] - 1900);
-    broken_down.tm_mon = static_cast<int>(n[1] - 1);
-    broken_down.tm_mday = static_cast<int>(n[2]);
-    broken_down.tm_hour = static_cast<int>(n[3]);
-    broken_down.tm_min = static_cast<int>(n[4]);
-    broken_down.tm_sec = static_cast<int>(n[5]);
-    double t = static_cast<double>(timegm(&broken_down));
+    double t = static_cast<double>(test_support::library_utc_seconds(n));
     double ts = static_cast<double>(wrap_offset) + std::fma(static_cast<double>(n[6]), 0.001, t);
     if (ts < last_parsed) {
       uint32_t period = 0;

@@ -3,7 +3,7 @@
 # the real trace writer over an in-memory file system that fails on request.
 trcforge_add_test(faults_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_test.cc
-  LIBS)
+  LIBS trcforge_test_support)
 if(TARGET faults_test)
   target_compile_definitions(faults_test PRIVATE TRCFORGE_BINARY="$<TARGET_FILE:trcforge>")
   add_dependencies(faults_test trcforge)

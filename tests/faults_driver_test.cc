@@ -19,24 +19,7 @@
 
 namespace {
 
-std::string make_log(int records, int split = 1) {
-  std::string text =
-      "# Logger type: VorlatBeta\n"
-      "# Session No.: 1\n"
-      "# Split No.: " + std::to_string(split) + "\n"
-      "# Time: 20240115T093000\n"
-      "# Value separator: \";\"\n"
-      "# Time separator: \":\"\n"
-      "# Time separator ms: \".\"\n"
-      "Timestamp;Type;ID;Length;Data\n";
-  for (int i = 0; i < records; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "09:30:%02d.%03d;%d;%X;8;1122334455667788\n", i / 1000, i % 1000,
-                  i % 2 == 0 ? 0 : 9, 0x100 + i);
-    text += line;
-  }
-  return text;
-}
+using test_support::sample_log;
 
 // Collects the diagnostic lines written to standard error while it lives,
 // as "<level letter> <message>".
@@ -87,7 +70,7 @@ std::string reference_trace(const std::string& text, int version) {
 }
 
 TEST(FaultsDriver, AReadErrorAnywhereFailsTheFileAndKeepsTheInput) {
-  const std::string log = make_log(6);
+  const std::string log = sample_log(6);
   const std::string trace = reference_trace(log, 2);
   ASSERT_FALSE(trace.empty());
   // The log is read up to three times over (header, title, records), so the
@@ -130,7 +113,7 @@ TEST(FaultsDriver, AReadErrorAnywhereFailsTheFileAndKeepsTheInput) {
 
 TEST(FaultsDriver, AShortWriteAnywhereFailsTheFileAndKeepsTheInput) {
   for (int version : {1, 2}) {
-    const std::string log = make_log(5);
+    const std::string log = sample_log(5);
     const std::string trace = reference_trace(log, version);
     for (int64_t limit = 0; limit <= static_cast<int64_t>(trace.size()); ++limit) {
       SCOPED_TRACE("version " + std::to_string(version) + ", writes stop after " + std::to_string(limit));
@@ -150,14 +133,14 @@ TEST(FaultsDriver, AShortWriteAnywhereFailsTheFileAndKeepsTheInput) {
 }
 
 TEST(FaultsDriver, ATraceThatCannotBeSyncedOrClosedKeepsTheInput) {
-  const std::string log = make_log(3);
+  const std::string log = sample_log(3);
   const std::string trace = reference_trace(log, 2);
   {
     // Not synced: the trace is complete as far as the writer knows, so the
     // file counts as converted, but the input stays.
     DriverRun run(2);
     run.input.add_file("d/a.txt", log);
-    run.input.add_file("d/b.txt", make_log(3, 2));
+    run.input.add_file("d/b.txt", sample_log(3, 2));
     run.output.fail_stream_sync = true;
     log_set_level(LOG_WARN);
     LogCapture capture;
@@ -201,9 +184,9 @@ TEST(FaultsDriver, AFailedFileAmongOthersCostsOnlyItself) {
   // In a folder of three logs the middle one cannot be opened: the others
   // are converted and removed, it stays.
   DriverRun run(1);
-  run.input.add_file("d/a.txt", make_log(2, 1));
-  run.input.add_file("d/b.txt", make_log(2, 2));
-  run.input.add_file("d/c.txt", make_log(2, 3));
+  run.input.add_file("d/a.txt", sample_log(2, 1));
+  run.input.add_file("d/b.txt", sample_log(2, 2));
+  run.input.add_file("d/c.txt", sample_log(2, 3));
   run.input.inject_fault(VfsFault::kOpen, "d/b.txt");
   EXPECT_EQ(run({"d/"}), 8u);
   EXPECT_EQ(run.input.files_removed, (Lines{"d/a.txt", "d/c.txt"}));

@@ -20,32 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 const char kBinary[] = TRCFORGE_BINARY;
 constexpr uid_t kNobody = 65534;
 
-// A log of the given split number with `records` frames, a millisecond apart
-// from 09:30:00.000 on, with eight data bytes each.
-std::string make_log(int records, int split = 1) {
-  std::string text =
-      "# Logger type: VorlatBeta\n"
-      "# Session No.: 1\n"
-      "# Split No.: " + std::to_string(split) + "\n"
-      "# Time: 20240115T093000\n"
-      "# Time format: 3\n"
-      "# Value separator: \";\"\n"
-      "# Time separator: \":\"\n"
-      "# Time separator ms: \".\"\n"
-      "Timestamp;Type;ID;Length;Data\n";
-  for (int i = 0; i < records; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, "09:%02d:%02d.%03d;0;%X;8;1122334455667788\n", 30 + i / 60000,
-                  i / 1000 % 60, i % 1000, 0x100 + i % 0x600);
-    text += line;
-  }
-  return text;
-}
+using test_support::sample_log;
 
 struct Outcome {
   int status = -1;
@@ -231,7 +213,7 @@ TEST_F(FaultsTest, AnOutputThatCannotBeWrittenPartWayFailsAndKeepsTheInput) {
   // trace outgrows the writer's 64 KiB buffer, so a frame line fails while
   // the file is written; the middle one's fits the buffer and fails only when
   // it is flushed; the small one's fits under the limit.
-  const std::string big = make_log(3000), middle = make_log(400, 2), small = make_log(2, 3);
+  const std::string big = sample_log(3000), middle = sample_log(400, 2), small = sample_log(2, 3);
   const rlim_t limit = 16384;
   ASSERT_GT(reference_trace(middle).size(), limit);
   ASSERT_LT(reference_trace(middle).size(), 65536u);
@@ -268,7 +250,7 @@ TEST_F(FaultsTest, ALargeTraceThatHitsTheLimitWhileWrittenBehindFailsAndKeepsThe
   // A trace of several MiB is written by the writer's own thread, a full
   // buffer at a time, while the next one fills: the write that hits the limit
   // happens there, and must still fail the file, with or without -d.
-  const std::string big = make_log(80000);
+  const std::string big = sample_log(80000);
   const rlim_t limit = 2 << 20;
   const std::string big_trace = reference_trace(big);
   ASSERT_GT(big_trace.size(), limit + (2u << 20));
@@ -289,8 +271,8 @@ TEST_F(FaultsTest, ALargeTraceThatHitsTheLimitWhileWrittenBehindFailsAndKeepsThe
 }
 
 TEST_F(FaultsTest, AReadOnlyOutputFolderFailsEveryFileAndKeepsTheInputs) {
-  write("d/a.txt", make_log(2));
-  write("d/sub/b.txt", make_log(2, 2));
+  write("d/a.txt", sample_log(2));
+  write("d/sub/b.txt", sample_log(2, 2));
   make_folders("out");
   if (!prepare_unprivileged()) GTEST_SKIP() << "cannot run as an unprivileged user here";
   ASSERT_EQ(chmod((dir_ + "out").c_str(), 0555), 0);
@@ -306,7 +288,7 @@ TEST_F(FaultsTest, AReadOnlyOutputFolderFailsEveryFileAndKeepsTheInputs) {
 }
 
 TEST_F(FaultsTest, ATraceNameTakenByAReadOnlyFileIsLeftAsItWas) {
-  write("d/a.txt", make_log(2));
+  write("d/a.txt", sample_log(2));
   write("d/a.trc", "someone else's trace\n");
   if (!prepare_unprivileged()) GTEST_SKIP() << "cannot run as an unprivileged user here";
   ASSERT_EQ(chmod((dir_ + "d/a.trc").c_str(), 0444), 0);
@@ -320,9 +302,9 @@ TEST_F(FaultsTest, ATraceNameTakenByAReadOnlyFileIsLeftAsItWas) {
 
 TEST_F(FaultsTest, ATraceNameTakenByAFolderIsLeftAsItWas) {
   // An empty folder would go with a careless removal of the failed output.
-  write("d/a.txt", make_log(2));
+  write("d/a.txt", sample_log(2));
   make_folders("d/a.trc");
-  write("d/b.txt", make_log(2, 2));
+  write("d/b.txt", sample_log(2, 2));
   write("d/b.trc/keep", "x");
   Outcome outcome = run({"-d", "d/a.txt", "d/b.txt"});
   EXPECT_EQ(outcome.status, 8);
@@ -342,11 +324,11 @@ TEST_F(FaultsTest, ATraceNameTakenByAFolderIsLeftAsItWas) {
 // The input tree
 
 TEST_F(FaultsTest, UnreadableInputsAreNeverRemovedAndTheRestIsConverted) {
-  const std::string log = make_log(2);
+  const std::string log = sample_log(2);
   write("d/a.txt", log);
-  write("d/locked.txt", make_log(2, 2));
-  write("d/closed/b.txt", make_log(2, 3));   // a folder that cannot be listed
-  write("d/opaque/c.txt", make_log(2, 4));   // a folder whose entries cannot be queried
+  write("d/locked.txt", sample_log(2, 2));
+  write("d/closed/b.txt", sample_log(2, 3));   // a folder that cannot be listed
+  write("d/opaque/c.txt", sample_log(2, 4));   // a folder whose entries cannot be queried
   if (!prepare_unprivileged()) GTEST_SKIP() << "cannot run as an unprivileged user here";
   const std::string trace = reference_trace(log);
   ASSERT_EQ(chmod((dir_ + "d/locked.txt").c_str(), 0), 0);
@@ -369,7 +351,7 @@ TEST_F(FaultsTest, UnreadableInputsAreNeverRemovedAndTheRestIsConverted) {
 }
 
 TEST_F(FaultsTest, ALinkLoopInTheTreeEndsWhereTheLinksCannotBeFollowed) {
-  const std::string log = make_log(2);
+  const std::string log = sample_log(2);
   const std::string trace = reference_trace(log);
   write("d/a.txt", log);
   ASSERT_EQ(symlink(".", (dir_ + "d/self").c_str()), 0);          // a folder loop
@@ -406,8 +388,8 @@ TEST_F(FaultsTest, ALinkLoopInTheTreeEndsWhereTheLinksCannotBeFollowed) {
 TEST_F(FaultsTest, AnOutputPathTooLongToResolveFailsTheFileAndKeepsTheInput) {
   // A log whose own path just fits the system's limit, while the path of its
   // trace, four characters longer for "_out", does not.
-  const std::string log = make_log(2, 2);
-  write("d/a.txt", make_log(2));
+  const std::string log = sample_log(2, 2);
+  write("d/a.txt", sample_log(2));
   const size_t limit = 4095;  // PATH_MAX without the terminating zero
   std::string relative = "d";
   const std::string file = "/deep.txt";
@@ -447,12 +429,12 @@ TEST_F(FaultsTest, AnOutputPathTooLongToResolveFailsTheFileAndKeepsTheInput) {
 }
 
 TEST_F(FaultsTest, NamedPipesAreNeverOpened) {
-  const std::string log = make_log(2);
+  const std::string log = sample_log(2);
   const std::string trace = reference_trace(log);
   write("d/a.txt", log);
   ASSERT_EQ(mkfifo((dir_ + "d/pipe.txt").c_str(), 0644), 0);
   ASSERT_EQ(mkfifo((dir_ + "pipe.txt").c_str(), 0644), 0);
-  write("b.txt", make_log(2, 2));
+  write("b.txt", sample_log(2, 2));
 
   // In a folder the pipe is not listed at all.
   Outcome outcome = run({"-d", "d"});
@@ -464,7 +446,7 @@ TEST_F(FaultsTest, NamedPipesAreNeverOpened) {
   // Named on the command line it gives 129 without a message, with or
   // without the "_out" rule, and the other input is converted.
   for (const char* option : {"-d", "-X"}) {  // the second with -d too
-    write("b.txt", make_log(2, 2));
+    write("b.txt", sample_log(2, 2));
     std::vector<std::string> arguments{"-d", "pipe.txt", "b.txt"};
     if (option[1] == 'X') arguments.insert(arguments.begin(), option);
     outcome = run(arguments);
@@ -482,7 +464,7 @@ TEST_F(FaultsTest, NamedPipesAreNeverOpened) {
 // Logs damaged by a power loss
 
 TEST_F(FaultsTest, ALogCutOffInALineKeepsEveryWholeRecord) {
-  const std::string whole = make_log(3);
+  const std::string whole = sample_log(3);
   const size_t last_line = whole.rfind("09:30:00.002");
   const std::string two_records = whole.substr(0, last_line);
   const std::string two_trace = reference_trace(two_records);
@@ -527,7 +509,7 @@ TEST_F(FaultsTest, ALogCutOffInALineKeepsEveryWholeRecord) {
 }
 
 TEST_F(FaultsTest, NulPaddingAfterAPowerLossEndsTheRecords) {
-  const std::string log = make_log(50);
+  const std::string log = sample_log(50);
   const std::string trace = reference_trace(log);
   for (const char* buffer : {"-1", "0", "64"}) {
     SCOPED_TRACE(std::string("buffer ") + buffer);
@@ -544,7 +526,7 @@ TEST_F(FaultsTest, NulPaddingAfterAPowerLossEndsTheRecords) {
 TEST_F(FaultsTest, ZeroBytesInTheMiddleOfALogFailItAndKeepTheInput) {
   // The file system kept later blocks but not an earlier one: records follow
   // the zeros. The trace holds the records before them, and the log stays.
-  const std::string log = make_log(50);
+  const std::string log = sample_log(50);
   const size_t cut = log.find("09:30:00.020");
   const std::string before = log.substr(0, cut);
   const std::string after = log.substr(cut);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -196,6 +197,37 @@ RunResult run_program(const std::vector<std::string>& argv, const std::string& c
   close(out);
   close(err);
   return result;
+}
+
+std::string sample_log(int records, int split) {
+  std::string text =
+      "# Logger type: VorlatBeta\n"
+      "# Session No.: 1\n"
+      "# Split No.: " + std::to_string(split) + "\n"
+      "# Time: 20240115T093000\n"
+      "# Time format: 3\n"
+      "# Value separator: \";\"\n"
+      "# Time separator: \":\"\n"
+      "# Time separator ms: \".\"\n"
+      "Timestamp;Type;ID;Length;Data\n";
+  for (int i = 0; i < records; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "09:%02d:%02d.%03d;0;%X;8;1122334455667788\n", 30 + i / 60000,
+                  i / 1000 % 60, i % 1000, 0x100 + i % 0x600);
+    text += line;
+  }
+  return text;
+}
+
+int64_t library_utc_seconds(const unsigned n[7]) {
+  struct tm broken_down = {};
+  broken_down.tm_year = static_cast<int>(n[0] - 1900);
+  broken_down.tm_mon = static_cast<int>(n[1] - 1);
+  broken_down.tm_mday = static_cast<int>(n[2]);
+  broken_down.tm_hour = static_cast<int>(n[3]);
+  broken_down.tm_min = static_cast<int>(n[4]);
+  broken_down.tm_sec = static_cast<int>(n[5]);
+  return static_cast<int64_t>(timegm(&broken_down));
 }
 
 }  // namespace test_support

@@ -1,9 +1,11 @@
 // Helpers that several test programs share: temporary folders, whole files,
-// a captured file descriptor, diagnostic lines without their context, and a
-// run of a built program with its standard output, standard error and exit
-// status collected. Needs nothing of the project's own.
+// a captured file descriptor, diagnostic lines without their context, a run
+// of a built program with its standard output, standard error and exit
+// status collected, a sample log, and the C library's UTC conversion. Needs
+// nothing of the project's own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,5 +79,15 @@ struct RunResult {
 // folder cwd (empty: the current one), standard input from /dev/null, and
 // waits for it.
 RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+// A text log of the given split number with `records` frames, a millisecond
+// apart from 09:30:00.000 on, with eight data bytes each (columns Timestamp,
+// Type, ID, Length, Data; time format 3).
+std::string sample_log(int records, int split = 1);
+
+// timegm of year, month (1 to 12), day, hour, minute and second (n[0] to
+// n[5]) converted to int as a broken-down time holds them, every other member
+// 0: the library's answer that the reader's own conversion must match.
+int64_t library_utc_seconds(const unsigned n[7]);
 
 }  // namespace test_support
