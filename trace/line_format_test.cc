@@ -8,18 +8,11 @@
 #include <random>
 #include <string>
 
+#include "tests/support/test_frames.h"
+
 namespace {
 
-CanFrame make_frame(uint32_t id, bool extended, std::initializer_list<uint8_t> bytes) {
-  CanFrame frame{};
-  frame.kind = 1;
-  frame.channel = 1;
-  frame.id = id;
-  frame.extended = extended;
-  for (uint8_t b : bytes) frame.data.bytes[frame.data.size++] = b;
-  frame.length = frame.data.size;
-  return frame;
-}
+using test_support::data_frame;
 
 // The line that one of the line builders appends for the frame.
 using LineBuilder = void (*)(std::string*, int64_t, double, const CanFrame&);
@@ -131,17 +124,17 @@ TEST(StartValueTest, FractionRoundingToAWholeDayCarries) {
 // The plain lines of both versions are checked byte for byte on real runs
 // (tests/e2e_test.cc); here the fields that those do not vary.
 TEST(FrameLineTest, TypesRemoteAndEmptyData) {
-  CanFrame empty = make_frame(0x7FF, false, {});
+  CanFrame empty = data_frame(0x7FF, {});
   EXPECT_EQ(v1(3, 1.0, empty), "     3)         1.0 Rx        07FF 0  \n");
   EXPECT_EQ(v2(3, 1.0, empty), "      3         1.000 DT 1     07FF Rx 0    \n");
 
-  CanFrame remote = make_frame(0x100, false, {});
+  CanFrame remote = data_frame(0x100, {});
   remote.remote = true;
   remote.length = 8;
   EXPECT_EQ(v1(4, 2.0, remote), "     4)         2.0 Rx        0100 8  RTR\n");
   EXPECT_EQ(v2(4, 2.0, remote), "      4         2.000 RR 1     0100 Rx 8    \n");
 
-  CanFrame fd = make_frame(0x1ABCDE, true, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+  CanFrame fd = data_frame(0x1ABCDE, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 0.0, true);
   fd.fd = true;
   fd.brs = true;
   fd.channel = 2;
@@ -160,7 +153,7 @@ TEST(FrameLineTest, TypesRemoteAndEmptyData) {
 }
 
 TEST(FrameLineTest, LengthsNineAndTenAlignTheData) {
-  CanFrame frame = make_frame(0x10, false, {0xAB});
+  CanFrame frame = data_frame(0x10, {0xAB});
   frame.length = 9;
   EXPECT_EQ(v2(1, 0.0, frame), "      1         0.000 DT 1     0010 Rx 9    AB\n");
   frame.length = 10;
@@ -171,7 +164,7 @@ TEST(FrameLineTest, LengthsNineAndTenAlignTheData) {
 }
 
 TEST(FrameLineTest, IdentifiersAreMaskedAndWidthsWiden) {
-  CanFrame frame = make_frame(0xFFFFFFFF, true, {});
+  CanFrame frame = data_frame(0xFFFFFFFF, {}, 0.0, true);
   EXPECT_EQ(v2(1, 0.0, frame), "      1         0.000 DT 1 1FFFFFFF Rx 0    \n");
   frame.extended = false;  // a standard frame with a large identifier widens
   EXPECT_EQ(v2(1, 0.0, frame), "      1         0.000 DT 1     1FFFFFFF Rx 0    \n");
@@ -200,12 +193,7 @@ TEST(FrameLineTest, FastBuildMatchesReferenceOnAllFieldCombinations) {
     CanFrame frame{};
     frame.kind = 1;
     uint64_t r = random();
-    frame.extended = r & 1;
-    frame.transmitted = r & 2;
-    frame.fd = r & 4;
-    frame.esi = r & 8;
-    frame.brs = r & 16;
-    frame.remote = r & 32;
+    test_support::set_frame_flags(&frame, r);
     frame.channel = static_cast<uint8_t>(r >> 8);
     frame.length = static_cast<uint8_t>(r >> 16);
     frame.id = static_cast<uint32_t>(random());
@@ -224,7 +212,7 @@ TEST(FrameLineTest, FastBuildMatchesReferenceOnAllFieldCombinations) {
 // Numbers one after the other (as a trace file numbers its lines), across
 // every carry and both widening points, with jumps and repeats between runs.
 TEST(FrameLineTest, ConsecutiveNumbersMatchReference) {
-  CanFrame frame = make_frame(0x18FEF100, true, {1, 2, 3});
+  CanFrame frame = data_frame(0x18FEF100, {1, 2, 3}, 0.0, true);
   for (int64_t start : {int64_t{0}, int64_t{999990}, int64_t{9999990}, int64_t{1}, int64_t{99999990},
                         int64_t{123456789}, int64_t{7}}) {
     for (int64_t number = start; number < start + (start == 0 ? 1100000 : 30); ++number) {
@@ -239,7 +227,7 @@ TEST(FrameLineTest, ConsecutiveNumbersMatchReference) {
 // the points where their upper digits change and back again, and the lines
 // written in place, which must equal the appended ones.
 TEST(FrameLineTest, SlowlyGrowingOffsetsAndLinesInPlaceMatchReference) {
-  CanFrame frame = make_frame(0x123, false, {0xAB, 0xCD});
+  CanFrame frame = data_frame(0x123, {0xAB, 0xCD});
   std::string text(kTraceLineRoom, '#');
   for (double start : {0.0, 9990.0, 99990.0, 9999990.0, 12340000.0, 99999990.0, 10000.0, 5.0}) {
     for (int step = 0; step < 40000; ++step) {
@@ -341,7 +329,7 @@ TEST(OffsetFormatTest, DeclinesOutsideTheProvenRange) {
   EXPECT_EQ(fast_fixed(0x1p-10, 11, 1), "        0.0");
   EXPECT_EQ(fast_fixed(0x1p40 - 0x1p-12, 13, 3), stb_fixed(0x1p40 - 0x1p-12, 13, 3));
   // The lines still come out, through stb_sprintf.
-  CanFrame frame = make_frame(0x1, false, {});
+  CanFrame frame = data_frame(0x1, {});
   EXPECT_EQ(v2(1, -1.5, frame), "      1        -1.500 DT 1     0001 Rx 0    \n");
   EXPECT_EQ(v1(1, 2e12, frame), "     1) 2000000000000.0 Rx        0001 0  \n");
   EXPECT_EQ(v2(1, INFINITY, frame), v2_reference(1, INFINITY, frame));

@@ -9,6 +9,7 @@
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
 #include "reader/can_frame.h"
+#include "tests/support/test_frames.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -26,16 +27,7 @@ class LogCapture {
   test_support::FdCapture capture_;
 };
 
-CanFrame frame_at(double timestamp, uint32_t id, std::initializer_list<uint8_t> bytes) {
-  CanFrame frame{};
-  frame.kind = 1;
-  frame.channel = 1;
-  frame.timestamp = timestamp;
-  frame.id = id;
-  for (uint8_t b : bytes) frame.data.bytes[frame.data.size++] = b;
-  frame.length = frame.data.size;
-  return frame;
-}
+using test_support::data_frame;
 
 class TraceWriterTest : public ::testing::Test {
  protected:
@@ -89,8 +81,8 @@ TEST_F(TraceWriterTest, Version2FileFromHeaderToLastLine) {
   EXPECT_EQ(writer_->output_path, "logs_out/a.trc");
 
   double start = 1700000000.0;
-  CanFrame first = frame_at(start, 0x123, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88});
-  CanFrame second = frame_at(start + 1.234567, 0x18FEF100, {0xA0, 0x0B, 0xFF});
+  CanFrame first = data_frame(0x123, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, start);
+  CanFrame second = data_frame(0x18FEF100, {0xA0, 0x0B, 0xFF}, start + 1.234567);
   second.extended = true;
   second.transmitted = true;
   second.kind = 2;
@@ -109,7 +101,7 @@ TEST_F(TraceWriterTest, Version2FileFromHeaderToLastLine) {
   // The next file starts again at 1, with its own start time.
   FilePaths q = paths("b");
   ASSERT_TRUE(backend->new_file(backend, &q, true));
-  CanFrame third = frame_at(0.0, 0x1, {});
+  CanFrame third = data_frame(0x1, {}, 0.0);
   ASSERT_TRUE(backend->record(backend, &third, 12));
   ASSERT_TRUE(backend->end_file(backend, &q));
   EXPECT_EQ(vfs_.contents("b.trc"),
@@ -124,10 +116,10 @@ TEST_F(TraceWriterTest, Version1SkipsFdFramesWithoutGaps) {
   FilePaths p = paths("v1");
   ASSERT_TRUE(backend->new_file(backend, &p, false));
   // The first frame is FD: it sets the start time but gets no line.
-  CanFrame fd = frame_at(100.0, 0x10, {1, 2, 3});
+  CanFrame fd = data_frame(0x10, {1, 2, 3}, 100.0);
   fd.fd = true;
-  CanFrame a = frame_at(100.5, 0x20, {0xAB});
-  CanFrame b = frame_at(101.0, 0x30, {});
+  CanFrame a = data_frame(0x20, {0xAB}, 100.5);
+  CanFrame b = data_frame(0x30, {}, 101.0);
   b.remote = true;
   b.length = 2;
   ASSERT_TRUE(backend->record(backend, &fd, 0));
@@ -146,13 +138,13 @@ TEST_F(TraceWriterTest, OtherKindsNeitherStartTheHeaderNorTakeANumber) {
   OutputBackend* backend = make_writer(2);
   FilePaths p = paths("k");
   ASSERT_TRUE(backend->new_file(backend, &p, false));
-  CanFrame other = frame_at(5.0, 0x1, {});
+  CanFrame other = data_frame(0x1, {}, 5.0);
   other.kind = 0;
   ASSERT_TRUE(backend->record(backend, &other, 0));
   other.kind = 3;
   ASSERT_TRUE(backend->record(backend, &other, 1));
   EXPECT_EQ(vfs_.contents("k.trc"), "");
-  CanFrame frame = frame_at(6.0, 0x1, {});
+  CanFrame frame = data_frame(0x1, {}, 6.0);
   ASSERT_TRUE(backend->record(backend, &other, 2));
   ASSERT_TRUE(backend->record(backend, &frame, 3));
   ASSERT_TRUE(backend->end_file(backend, &p));
@@ -170,7 +162,7 @@ TEST_F(TraceWriterTest, FilesWithoutFrameLinesAreRemoved) {
   // Only FD frames in version 1.1: a header, but no line.
   FilePaths q = paths("fd_only");
   ASSERT_TRUE(backend->new_file(backend, &q, false));
-  CanFrame fd = frame_at(1.0, 0x1, {});
+  CanFrame fd = data_frame(0x1, {}, 1.0);
   fd.fd = true;
   ASSERT_TRUE(backend->record(backend, &fd, 0));
   EXPECT_TRUE(writer_->header_written);
@@ -191,7 +183,7 @@ TEST_F(TraceWriterTest, FailedNewFileLeavesWhatIsInTheWay) {
   LogCapture capture;
   FilePaths p = paths("old");
   EXPECT_FALSE(backend->new_file(backend, &p, false));
-  CanFrame frame = frame_at(1.0, 0x1, {});
+  CanFrame frame = data_frame(0x1, {}, 1.0);
   EXPECT_FALSE(backend->record(backend, &frame, 0));  // no file to write to
   EXPECT_TRUE(backend->end_file(backend, &p));
   EXPECT_EQ(capture.lines(), Lines{"E Could not open output file for CAN: old.trc"});
@@ -203,7 +195,7 @@ TEST_F(TraceWriterTest, ShortWritesAreReportedOnlyInVersion1Lines) {
   const std::string header2 =
       ";$FILEVERSION=2.1\n;$STARTTIME=25569.0000000000\n;$COLUMNS=N,O,T,B,I,d,L,D\n";
   const std::string header1 = ";$FILEVERSION=1.1\n;$STARTTIME=25569.0000000000\n";
-  CanFrame frame = frame_at(0.0, 0x1, {});
+  CanFrame frame = data_frame(0x1, {}, 0.0);
   for (int version : {1, 2}) {
     SCOPED_TRACE(version);
     VirtualFileSystem vfs;
@@ -243,7 +235,7 @@ TEST_F(TraceWriterTest, ShortWritesAreReportedOnlyInVersion1Lines) {
 
 TEST_F(TraceWriterTest, CloseAndRemoveFailures) {
   OutputBackend* backend = make_writer(2);
-  CanFrame frame = frame_at(0.0, 0x1, {});
+  CanFrame frame = data_frame(0x1, {}, 0.0);
   vfs_.fail_stream_close = true;
   LogCapture capture;
   FilePaths p = paths("kept");
@@ -274,7 +266,7 @@ TEST_F(TraceWriterTest, KeptOutputIsSyncedWhenAsked) {
   OutputBackend* backend = make_writer(2);
   vfs_.add_folder("out/sub");
   vfs_.add_file("out/sub/old.trc", "earlier");
-  const CanFrame frame = frame_at(0.0, 0x1, {});
+  const CanFrame frame = data_frame(0x1, {}, 0.0);
   struct Row {
     const char* base;
     bool sync, has_lines, synced;

@@ -17,6 +17,7 @@
 #include "reader/can_frame.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/test_frames.h"
 #include "trace/line_format.h"
 #include "trace/trace_writer.h"
 
@@ -28,12 +29,7 @@ CanFrame take_frame(FuzzInput& in) {
   frame.channel = in.take<uint8_t>();
   frame.id = in.take<uint32_t>();
   uint8_t flags = in.take<uint8_t>();
-  frame.extended = flags & 1;
-  frame.transmitted = flags & 2;
-  frame.fd = flags & 4;
-  frame.esi = flags & 8;
-  frame.brs = flags & 16;
-  frame.remote = flags & 32;
+  test_support::set_frame_flags(&frame, flags);
   frame.kind = (flags & 64) ? in.take<int32_t>() : 1;
   frame.length = in.take<uint8_t>();
   // The data never holds more than its capacity.
