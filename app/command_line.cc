@@ -11,7 +11,7 @@
 #include "app/version.h"
 #include "convert/paths.h"
 #include "log/log.h"
-#include "trace/backend.h"
+#include "output/backend.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "convert/file_system.h"
 #include "log/log.h"
 #include "tests/support/test_support.h"
-#include "trace/backend.h"
+#include "output/backend.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "convert/file_system.h"
-#include "trace/backend.h"
-#include "trace/trace_writer.h"
+#include "output/backend.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "app/command_line.h"
 #include "app/run_config.h"
 #include "convert/driver.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 int trcforge_main(int argc, char** argv) {
   int status = 129;

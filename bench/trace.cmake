@@ -3,5 +3,5 @@
 # cost of the line formatters alone.
 if(TARGET benchmark::benchmark)
   add_executable(trace_bench ${CMAKE_CURRENT_LIST_DIR}/trace_bench.cc)
-  target_link_libraries(trace_bench PRIVATE trcforge_trace benchmark::benchmark)
+  target_link_libraries(trace_bench PRIVATE trcforge_formats benchmark::benchmark)
 endif()

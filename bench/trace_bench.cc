@@ -11,8 +11,8 @@
 #include "convert/file_system.h"
 #include "reader/can_frame.h"
 #include "stream/stream.h"
-#include "trace/line_format.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_lines.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
-#include "trace/backend.h"
+#include "output/backend.h"
 
 namespace {
 

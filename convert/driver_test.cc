@@ -14,7 +14,7 @@
 #include "log/log.h"
 #include "reader/can_frame.h"
 #include "tests/support/test_support.h"
-#include "trace/backend.h"
+#include "output/backend.h"
 
 // The buffer test asks for a window no allocator can give; under
 // AddressSanitizer that must come back as a failed allocation, not an abort.

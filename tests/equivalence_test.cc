@@ -22,7 +22,7 @@
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 #include "tests/support/test_support.h"
-#include "trace/line_format.h"
+#include "formats/trace_lines.h"
 
 namespace {
 

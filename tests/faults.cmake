@@ -10,4 +10,4 @@ if(TARGET faults_test)
 endif()
 trcforge_add_test(faults_driver_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_driver_test.cc
-  LIBS trcforge_convert trcforge_trace trcforge_fs_testing trcforge_test_support)
+  LIBS trcforge_convert trcforge_formats trcforge_fs_testing trcforge_test_support)

@@ -15,7 +15,7 @@
 #include "convert/virtual_file_system.h"
 #include "log/log.h"
 #include "tests/support/test_support.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

@@ -18,8 +18,9 @@
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/test_frames.h"
-#include "trace/line_format.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_lines.h"
+#include "output/text_append.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

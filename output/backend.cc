@@ -1,4 +1,4 @@
-#include "trace/backend.h"
+#include "output/backend.h"
 
 namespace {
 

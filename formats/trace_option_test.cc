@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/run_records.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

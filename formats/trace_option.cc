@@ -9,7 +9,7 @@
 #include <new>
 
 #include "app/run_records.h"
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 namespace {
 

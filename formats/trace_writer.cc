@@ -1,4 +1,4 @@
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 #include <limits>
 #include <new>
@@ -8,7 +8,7 @@
 #include "log/log.h"
 #include "reader/can_frame.h"
 #include "stream/stream.h"
-#include "trace/line_format.h"
+#include "formats/trace_lines.h"
 
 namespace {
 

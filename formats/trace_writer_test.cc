@@ -1,4 +1,4 @@
-#include "trace/trace_writer.h"
+#include "formats/trace_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-#include "trace/line_format.h"
+#include "formats/trace_lines.h"
+#include "output/text_append.h"
 
 #include <gtest/gtest.h>
 #include <stb_sprintf.h>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "trace/backend.h"
+#include "output/backend.h"
 
 struct FileSystem;
 struct Stream;

@@ -1,5 +1,5 @@
-// The text of a trace file: the string helpers that compose lines, the start
-// value of the header and the frame lines of versions 1.1 and 2.1.
+// The text of a trace file: the start value of its header and the frame
+// lines of versions 1.1 and 2.1.
 //
 // Frame lines come in two builds that give the same bytes. The reference
 // build formats each line with stb_sprintf's general formatter. The fast build
@@ -10,25 +10,11 @@
 // the whole line to the reference build.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "reader/can_frame.h"
-
-// Appends text formatted by stb_sprintf (printf conversions) at the end of s.
-// Returns the number of characters appended; a result of 0 or less leaves s
-// unchanged.
-int str_append_format(std::string* s, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int str_append_vformat(std::string* s, const char* format, va_list args);
-
-// Appends count bytes as pairs of hexadecimal digits (uppercase or lowercase),
-// with the separator between bytes (none before the first or after the last);
-// a separator of 0 puts nothing between them. Three bytes with a space give
-// eight characters.
-void str_append_hex(std::string* s, const uint8_t* bytes, size_t count, char separator,
-                    bool uppercase);
 
 // Appends the start value of a trace header for a first frame at start_time
 // (seconds since the epoch): days since 1899-12-30 00:00 UTC as "%5lu.%010.0f"
@@ -59,10 +45,8 @@ char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFra
 char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFrame& frame);
 
 // The same lines through stb_sprintf's general formatter alone.
-void trace_line_v1_append_reference(std::string* line, int64_t number, double offset,
-                                    const CanFrame& frame);
-void trace_line_v2_append_reference(std::string* line, int64_t number, double offset,
-                                    const CanFrame& frame);
+void trace_line_v1_append_reference(std::string* line, int64_t number, double offset, const CanFrame& frame);
+void trace_line_v2_append_reference(std::string* line, int64_t number, double offset, const CanFrame& frame);
 
 // Writes value with decimals places (1 or 3), right-aligned in width
 // characters, as stb_sprintf's "%*.*f" writes it, into out (room for 32
@@ -70,3 +54,14 @@ void trace_line_v2_append_reference(std::string* line, int64_t number, double of
 // outside the range where this routine is proven to agree with stb_sprintf:
 // then nothing usable was written and the caller formats with stb_sprintf.
 int format_offset_fast(char* out, double value, int width, int decimals);
+
+// Type column of a version 2.1 line ("DT", "RR", "FD", "FB", "FE", "BI").
+const char* trace_frame_type(const CanFrame& frame);
+
+// The identifier bits a trace line shows.
+constexpr uint32_t kTraceIdentifierMask = 0x1FFFFFFF;
+
+// Data bytes a line shows: the frame's byte string, never beyond its storage.
+inline size_t trace_data_count(const CanFrame& frame) {
+  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
+}
