@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/run_records.h"
+#include "app/run_config.h"
 #include "app/version.h"
 #include "convert/paths.h"
 #include "log/log.h"
@@ -31,6 +31,7 @@ constexpr int kCollectorShift = 8;
 // allocation, so arg_freetable's free() releases everything.
 struct PathOption {
   arg_file file;
+  FileSystem* host;                  // borrowed: what the paths name
   std::vector<std::string>* target;  // borrowed
   arg_checkfn* stock_check;
   arg_errorfn* stock_error;
@@ -40,7 +41,7 @@ int check_path_option(void* parent) {
   auto* option = static_cast<PathOption*>(parent);
   int result = option->stock_check(parent);
   if (result != 0) return result;
-  result = collect_paths(&option->file, option->target);
+  result = collect_paths(&option->file, option->host, option->target);
   return result << kCollectorShift;
 }
 
@@ -58,7 +59,7 @@ void report_path_option_error(void* parent, FILE* out, int error, const char* ar
 // Wraps a stock file descriptor into a PathOption collecting into target.
 // The stock descriptor is released. Returns nullptr when stock is missing or
 // memory runs out.
-PathOption* make_path_option(arg_file* stock, std::vector<std::string>* target) {
+PathOption* make_path_option(arg_file* stock, FileSystem* host, std::vector<std::string>* target) {
   static_assert(offsetof(PathOption, file) == 0, "argtable sees the block as an arg_file");
   if (stock == nullptr) return nullptr;
   const int max = stock->hdr.maxcount;
@@ -79,6 +80,7 @@ PathOption* make_path_option(arg_file* stock, std::vector<std::string>* target) 
     option->file.basename[i] = stock->basename[i];
     option->file.extension[i] = stock->extension[i];
   }
+  option->host = host;
   option->target = target;
   option->stock_check = stock->hdr.checkfn;
   option->stock_error = stock->hdr.errorfn;
@@ -118,14 +120,100 @@ class OptionTableOwner {
   }
 };
 
+
+// The descriptors that parsing reads back.
+struct Options {
+  arg_lit* help = nullptr;
+  arg_lit* version = nullptr;
+  arg_int* verbosity = nullptr;
+  arg_lit* non_interactive = nullptr;
+  arg_lit* delete_converted = nullptr;
+  arg_lit* no_append_root = nullptr;
+  arg_int* buffer = nullptr;
+  struct arg_end* end = nullptr;
+};
+
+// Builds the option table in its order: the program's options, the output
+// formats' option, the output folder, the documentation of the inputs, the
+// inputs themselves and the end marker. False when the formats' option
+// cannot be added or a descriptor is missing.
+bool build_option_table(RunConfig* config, int argc, Options* options, OptionTable* table) {
+  options->help = arg_lit0(nullptr, "help", "display this help and exit");
+  options->version = arg_lit0("v", "version", "display tool version and exit");
+  options->verbosity =
+      arg_int0(nullptr, "verbosity", "<n>", "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
+  options->non_interactive = arg_lit0(nullptr, "non-interactive", "does not print any progress output");
+  options->delete_converted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
+  options->no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
+  options->buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
+  table->insert(table->end(), {options->help, options->version, options->verbosity, options->non_interactive,
+                               options->delete_converted, options->no_append_root, options->buffer});
+
+  if (config->hooks != nullptr && config->hooks->add_options != nullptr &&
+      !config->hooks->add_options(&config->output, table)) {
+    return false;
+  }
+
+  PathOption* output_directory = make_path_option(
+      arg_file0("O", "output-directory", nullptr, "path to output files"), config->host_fs, &config->output_dirs);
+  auto* input_files =
+      arg_lit0("i", "input-files=<file(s)/folder(s)>", "paths to input files/folders (must have common root)");
+  const int max_paths = argc - 1 > 1 ? argc - 1 : 1;
+  PathOption* positional = make_path_option(arg_filen(nullptr, nullptr, "file(s)/folder(s)", 1, max_paths, nullptr),
+                                            config->host_fs, &config->inputs);
+  options->end = arg_end(kMaxErrors);
+  table->insert(table->end(), {output_directory, input_files, positional, options->end});
+  return arg_nullcheck(table->data()) == 0;
+}
+
+void print_help(OptionTable& table) {
+  std::fputs("Usage: trcforge", stdout);
+  arg_print_syntax(stdout, table.data(), "\n\n");
+  arg_print_glossary(stdout, table.data(), "  %-40s %s\n");
+}
+
+// The exit status of a failed parse, by its first error: 131 for an
+// unexpected argument or a bad integer, 130 for an option without its value;
+// any other is printed on standard output and gives 134.
+int parse_error_status(struct arg_end* end) {
+  const int first = end->error[0];
+  if (first == kErrorNoMatch) return 131;
+  if (first == kErrorMissingArgument) return 130;
+  arg_print_errors(stdout, end, kProgramName);
+  return 134;
+}
+
+// Sets the diagnostic log's level from the verbosity. False, status 131, for
+// a value outside 0 to 5.
+bool apply_verbosity(const Options& options, int* status) {
+  if (options.verbosity->count == 0) {
+    log_set_level(LOG_ERROR);
+    return true;
+  }
+  const int32_t level = level_for_verbosity(options.verbosity->ival[0]);
+  if (level == 0) {
+    *status = 131;
+    return false;
+  }
+  log_set_level(level);
+  return true;
+}
+
+void store_switches(const Options& options, RunOptions* run) {
+  run->delete_converted = options.delete_converted->count == 1;
+  run->no_append_root = options.no_append_root->count == 1;
+  run->non_interactive = options.non_interactive->count == 1;
+  run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
+}
+
 }  // namespace
 
-int collect_paths(const arg_file* option, std::vector<std::string>* target) {
+int collect_paths(const arg_file* option, FileSystem* host, std::vector<std::string>* target) {
   int result = 0;
   for (int i = 0; i < option->count; ++i) {
     try {
       std::string path(option->filename[i]);
-      path_normalize(path);
+      path_normalize(host, path);
       target->push_back(std::move(path));
     } catch (const std::bad_alloc&) {
       result = 3;
@@ -134,8 +222,8 @@ int collect_paths(const arg_file* option, std::vector<std::string>* target) {
   return result;
 }
 
-arg_file* path_option_new(arg_file* stock, std::vector<std::string>* target) {
-  PathOption* option = make_path_option(stock, target);
+arg_file* path_option_new(arg_file* stock, FileSystem* host, std::vector<std::string>* target) {
+  PathOption* option = make_path_option(stock, host, target);
   return option == nullptr ? nullptr : &option->file;
 }
 
@@ -145,91 +233,29 @@ void report_path_error(FILE* out, int reason) {
 
 bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   OptionTableOwner owner;
-  OptionTable& table = owner.table;
-
-  auto* help = arg_lit0(nullptr, "help", "display this help and exit");
-  auto* version = arg_lit0("v", "version", "display tool version and exit");
-  auto* verbosity = arg_int0(nullptr, "verbosity", "<n>",
-                             "verbosity level (0 to 4, 0=disable, 4=verbose, default=2)");
-  auto* non_interactive =
-      arg_lit0(nullptr, "non-interactive", "does not print any progress output");
-  auto* delete_converted =
-      arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
-  auto* no_append_root =
-      arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
-  auto* buffer =
-      arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
-  table.insert(table.end(), {help, version, verbosity, non_interactive, delete_converted,
-                             no_append_root, buffer});
-
-  if (config->hooks != nullptr && config->hooks->add_options != nullptr &&
-      !config->hooks->add_options(config, &table)) {
+  Options options;
+  if (!build_option_table(config, argc, &options, &owner.table)) return false;
+  const int errors = arg_parse(argc, argv, owner.table.data());
+  if (options.help->count > 0 || argc == 1) {
+    print_help(owner.table);
     return false;
   }
-
-  PathOption* output_directory = make_path_option(
-      arg_file0("O", "output-directory", nullptr, "path to output files"), &config->output_dirs);
-  auto* input_files = arg_lit0("i", "input-files=<file(s)/folder(s)>",
-                               "paths to input files/folders (must have common root)");
-  const int max_paths = argc - 1 > 1 ? argc - 1 : 1;
-  PathOption* positional = make_path_option(
-      arg_filen(nullptr, nullptr, "file(s)/folder(s)", 1, max_paths, nullptr), &config->inputs);
-  struct arg_end* end = arg_end(kMaxErrors);
-  table.insert(table.end(), {output_directory, input_files, positional, end});
-
-  if (arg_nullcheck(table.data()) != 0) return false;
-
-  const int errors = arg_parse(argc, argv, table.data());
-
-  if (help->count > 0 || argc == 1) {
-    std::fputs("Usage: trcforge", stdout);
-    arg_print_syntax(stdout, table.data(), "\n\n");
-    arg_print_glossary(stdout, table.data(), "  %-40s %s\n");
-    return false;
-  }
-  if (version->count > 0) {
+  if (options.version->count > 0) {
     print_version(stdout);
     *status = 0;
     return false;
   }
   if (errors > 0) {
-    *status = 128;
-    const int first = end->error[0];
-    if (first == kErrorNoMatch) {
-      *status = 131;
-    } else if (first == kErrorMissingArgument) {
-      *status = 130;
-    } else {
-      arg_print_errors(stdout, end, kProgramName);
-      *status = 134;
-    }
+    *status = parse_error_status(options.end);
     return false;
   }
-
-  if (verbosity->count > 0) {
-    const int32_t level = level_for_verbosity(verbosity->ival[0]);
-    if (level == 0) {
-      *status = 131;
-      return false;
-    }
-    log_set_level(level);
-  } else {
-    log_set_level(LOG_ERROR);
-  }
-
-  config->options.delete_converted = delete_converted->count == 1;
-  config->options.no_append_root = no_append_root->count == 1;
-  config->options.non_interactive = non_interactive->count == 1;
-  config->options.buffer_size = buffer->count > 0 ? static_cast<int64_t>(buffer->ival[0]) : -1;
-
+  if (!apply_verbosity(options, status)) return false;
+  store_switches(options, &config->options);
   if (config->inputs.empty()) {
     *status = 132;
     return false;
   }
   if (!settle_common_root(config, status)) return false;
-
-  if (config->hooks != nullptr && config->hooks->after_parse != nullptr) {
-    return config->hooks->after_parse(config);
-  }
+  if (config->hooks != nullptr && config->hooks->after_parse != nullptr) return config->hooks->after_parse(&config->output);
   return true;
 }

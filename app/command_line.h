@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+struct FileSystem;
 struct RunConfig;
 struct arg_file;
 
 // Parses argv into config. True: the configuration is complete (switches,
-// inputs relative to config->root, input_fs, output_fs, trace_version) and the
+// inputs relative to config->root, input_fs, output_fs, the output format) and the
 // caller runs the conversion, *status untouched. False: the caller exits with
 // *status, which is 0 after the version text, 130/131/134 for parse errors,
 // 131 for a verbosity outside 0 to 5, 132 for inputs without one root folder,
@@ -18,10 +19,10 @@ struct arg_file;
 bool parse_command_line(RunConfig* config, int argc, char** argv, int* status);
 
 // The value collector of the output-directory and positional options: copies
-// each value of option, in command-line order, normalises the copy and
-// appends it to target. Returns 3 when an append ran out of memory (the other
-// values are still processed), else 0.
-int collect_paths(const arg_file* option, std::vector<std::string>* target);
+// each value of option, in command-line order, normalises the copy (paths on
+// host) and appends it to target. Returns 3 when an append ran out of memory
+// (the other values are still processed), else 0.
+int collect_paths(const arg_file* option, FileSystem* host, std::vector<std::string>* target);
 
 // Writes the text of a collect_paths failure to out, after argtable has begun
 // the error line with the program name: for reason 3 "internal error, could
@@ -36,4 +37,4 @@ void report_path_error(FILE* out, int reason);
 // leaves argtable's own codes to the stock one. The stock descriptor is
 // released. Returns nullptr when stock is missing or memory runs out. The
 // result is released with free() (arg_freetable does so).
-arg_file* path_option_new(arg_file* stock, std::vector<std::string>* target);
+arg_file* path_option_new(arg_file* stock, FileSystem* host, std::vector<std::string>* target);

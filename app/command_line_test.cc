@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_records.h"
-#include "convert/file_system.h"
+#include "app/run_config.h"
+#include "fs/file_system.h"
 #include "log/log.h"
 #include "tests/support/test_support.h"
 #include "output/backend.h"
@@ -23,8 +23,8 @@ struct TestExtension {
   static inline int after = 0;
   static inline bool add_result = true;
   static inline bool after_result = true;
-  static bool add_options(RunConfig*, OptionTable*) { return add_result; }
-  static bool after_parse(RunConfig*) {
+  static bool add_options(OutputSettings*, OptionTable*) { return add_result; }
+  static bool after_parse(OutputSettings*) {
     ++after;
     return after_result;
   }
@@ -49,6 +49,7 @@ class CommandLineTest : public ::testing::Test {
     if (config_.output_fs != config_.input_fs) fs_free(config_.output_fs);
     fs_free(config_.input_fs);
     config_ = RunConfig{};
+    config_.host_fs = &host_;
   }
 
   // Parses the arguments after the program name into a fresh configuration.
@@ -64,6 +65,7 @@ class CommandLineTest : public ::testing::Test {
   }
 
   test_support::TempFolder temp_;
+  FileSystem host_{&real_file_system_ops, "/"};
   RunConfig config_;
   int status_ = 129;
 };
@@ -119,7 +121,8 @@ TEST_F(CommandLineTest, BackEndHooksDecide) {
 // The collector's memory failure cannot be provoked through the binary.
 TEST(PathOptionTest, CollectsNormalisedValuesAndWordsItsOwnErrors) {
   std::vector<std::string> target;
-  arg_file* option = path_option_new(arg_filen(nullptr, nullptr, "<p>", 1, 3, nullptr), &target);
+  FileSystem host{&real_file_system_ops, "/"};
+  arg_file* option = path_option_new(arg_filen(nullptr, nullptr, "<p>", 1, 3, nullptr), &host, &target);
   ASSERT_NE(option, nullptr);
   struct arg_end* end = arg_end(5);
   void* table[] = {option, end};

@@ -2,46 +2,64 @@
 
 #include <new>
 
-#include "convert/file_system.h"
-#include "output/backend.h"
-#include "formats/trace_writer.h"
+#include "convert/paths.h"
+#include "formats/formats.h"
+#include "fs/file_system.h"
+#include "log/log.h"
 
 namespace {
 
-// An extension that adds nothing: in place until the back end's is installed.
-constexpr OptionExtension kNoExtension{nullptr, nullptr, nullptr};
+// The whole real file system: typed paths are whole paths.
+FileSystem host_file_system{&real_file_system_ops, "/"};
 
 }  // namespace
 
 RunConfig* config_new() {
   auto* config = new (std::nothrow) RunConfig;
   if (config == nullptr) return nullptr;
-  config->hooks = &kNoExtension;
-  config->hooks = &trace_option_extension;
+  config->hooks = &format_option_extension;
+  config->host_fs = &host_file_system;
   return config;
 }
 
 void config_free(RunConfig* config) {
   if (config == nullptr) return;
-  if (config->hooks != nullptr && config->hooks->release != nullptr) config->hooks->release(config);
+  if (config->hooks != nullptr && config->hooks->release != nullptr) config->hooks->release(&config->output);
   if (config->output_fs != config->input_fs) fs_free(config->output_fs);
   fs_free(config->input_fs);
   delete config;
 }
 
-ConversionJob* job_new(FileSystem* input_fs, FileSystem* output_fs, bool make_dirs,
-                       const RunOptions* options, OutputBackend* writer) {
-  if (input_fs == nullptr || output_fs == nullptr || options == nullptr || writer == nullptr) {
-    return nullptr;
+bool settle_common_root(RunConfig* config, int* status) {
+  size_t culprit = 0;
+  switch (find_common_root(config->inputs, &config->root, &culprit)) {
+    case RootSearch::kNoParent:
+      if (log_enabled(LOG_FATAL) && culprit < config->inputs.size()) {
+        const std::string& input = config->inputs[culprit];
+        log_write(LOG_FATAL, "Could not find root for %.*s", static_cast<int>(input.size()), input.data());
+      }
+      *status = 132;
+      return false;
+    case RootSearch::kSeveralParents:
+      if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No common root detected for all inputs");
+      *status = 132;
+      return false;
+    case RootSearch::kFound:
+      break;
   }
-  auto* job = new (std::nothrow) ConversionJob;
-  if (job == nullptr) return nullptr;
-  job->input_fs = input_fs;
-  job->output_fs = output_fs;
-  job->make_dirs = make_dirs;
-  job->options = options;
-  job->writer = writer;
-  return job;
-}
+  for (std::string& input : config->inputs) input.erase(0, config->root.size());
 
-void job_free(ConversionJob* job) { delete job; }
+  config->input_fs = fs_new(config->root.data(), config->root.size());
+  if (config->input_fs == nullptr) return false;
+  config->output_fs = config->input_fs;
+  if (config->output_dirs.size() == 1) {
+    const std::string& directory = config->output_dirs.front();
+    FileSystem* output_fs = fs_new(directory.data(), directory.size());
+    if (output_fs == nullptr) {
+      if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Invalid output path: %s", directory.c_str());
+      return false;
+    }
+    config->output_fs = output_fs;
+  }
+  return true;
+}

@@ -1,10 +1,33 @@
-// Creation and release of the run's configuration and job records.
+// The configuration of a run: what the command line asked for, and the file
+// systems it names.
 #pragma once
 
-#include "app/run_records.h"
+#include <string>
+#include <vector>
 
-// A fresh configuration: no paths, no file systems, buffer_size -1,
-// trace_version 0, hooks pointing to the trace back end's extension. Returns
+#include "convert/job.h"
+#include "output/backend.h"
+
+struct FileSystem;
+
+// The configuration from the command line. Created by config_new, released by
+// config_free; owns the file systems, the paths and the options.
+struct RunConfig {
+  const OptionExtension* hooks = nullptr;  // the output formats' option
+  RunOptions options;
+  std::string root;                      // common root of all inputs, ends in "/"
+  std::vector<std::string> inputs;       // relative to root once settled
+  std::vector<std::string> output_dirs;  // zero or one element
+  FileSystem* input_fs = nullptr;        // rooted at root; owned
+  FileSystem* output_fs = nullptr;       // input_fs itself, or owned separately
+  OutputSettings output;                 // the output format
+  // The file system that typed paths name things on, for normalising them:
+  // the real one, or a test's double (borrowed).
+  FileSystem* host_fs = nullptr;
+};
+
+// A fresh configuration: no paths, no file systems but the host, buffer_size
+// -1, no format yet, hooks pointing to the output formats' option. Returns
 // nullptr when memory runs out.
 RunConfig* config_new();
 
@@ -12,10 +35,12 @@ RunConfig* config_new();
 // not input_fs) and the record. Accepts nullptr.
 void config_free(RunConfig* config);
 
-// A job that borrows the two file systems, the options and the writer.
-// Returns nullptr when any of them is missing or memory runs out.
-ConversionJob* job_new(FileSystem* input_fs, FileSystem* output_fs, bool make_dirs,
-                       const RunOptions* options, OutputBackend* writer);
-
-// Releases the job and nothing it borrows. Accepts nullptr.
-void job_free(ConversionJob* job);
+// Finds the one folder that holds every input, stores it in config->root,
+// makes every input relative to it, and creates config->input_fs and
+// config->output_fs (the same object unless an output directory was given).
+// Returns true on success. On failure it returns false having set *status to
+// 132 (no input, an input without a parent: fatal "Could not find root for
+// %.*s", several parents: fatal "No common root detected for all inputs"), or
+// leaving *status untouched (the root is no folder; the output directory is
+// refused: error "Invalid output path: %s").
+bool settle_common_root(RunConfig* config, int* status);

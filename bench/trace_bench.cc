@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/run_records.h"
-#include "convert/file_system.h"
+#include "formats/formats.h"
+#include "formats/trace_lines.h"
+#include "fs/file_system.h"
+#include "output/backend.h"
 #include "reader/can_frame.h"
 #include "stream/stream.h"
-#include "formats/trace_lines.h"
-#include "formats/trace_writer.h"
 
 namespace {
 
@@ -22,17 +22,20 @@ int null_close(Stream* stream) {
   delete stream;
   return 0;
 }
-const StreamOps null_stream_ops = {nullptr, null_write, nullptr, nullptr, null_close, nullptr};
+const StreamOps null_stream_ops = {nullptr, null_write, nullptr, nullptr, null_close, nullptr, nullptr, nullptr};
 
 Stream* open_null(FileSystem*, const char*, size_t, int) { return new Stream{&null_stream_ops}; }
 Stream* open_dev_null(FileSystem*, const char*, size_t, int) {
   return file_stream_open("/dev/null", FILE_STREAM_WRITE);
 }
 bool remove_nothing(FileSystem*, const char*, size_t) { return true; }
+bool rename_nothing(FileSystem*, const char*, size_t, const char*, size_t, bool) { return true; }
 
 // File systems whose every output file is the null stream or /dev/null.
-const FileSystemOps null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing, open_null, nullptr};
-const FileSystemOps dev_null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing, open_dev_null, nullptr};
+const FileSystemOps null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing,
+                                   open_null, nullptr, rename_nothing, nullptr};
+const FileSystemOps dev_null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing,
+                                       open_dev_null, nullptr, rename_nothing, nullptr};
 
 // A recording of 4096 frames, one millisecond apart on average: mostly
 // standard frames with 8 bytes, some extended ones and short payloads.
@@ -63,11 +66,10 @@ std::vector<CanFrame> make_frames() {
 void record_lines(benchmark::State& state, const FileSystemOps* ops, int version) {
   static const std::vector<CanFrame> frames = make_frames();
   FileSystem fs{ops, "/"};
-  TraceWriter* writer = trace_writer_new(&fs, version);
-  OutputBackend* backend = trace_writer_backend(writer);
-  FilePaths paths;
-  paths.output_base = "bench";
-  backend->new_file(backend, &paths, false);
+  OutputBackend* backend = output_backend_new(&fs, version);
+  OutputFile file;
+  file.output_base = "bench";
+  backend->new_file(backend, &file);
   // Frames repeat with a growing time base, so offsets keep increasing.
   size_t i = 0;
   double base = 0.0;
@@ -80,8 +82,8 @@ void record_lines(benchmark::State& state, const FileSystemOps* ops, int version
       base += 10.0;
     }
   }
-  backend->end_file(backend, &paths);
-  trace_writer_free(writer);
+  backend->end_file(backend, &file);
+  output_backend_free(backend);
   state.SetItemsProcessed(state.iterations());
 }
 

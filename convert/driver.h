@@ -1,5 +1,5 @@
 // The conversion driver: converts every input named on the command line,
-// walking folders depth-first in byte order of names, one trace file per text
+// walking folders depth-first in byte order of names, one output file per text
 // log, and combines the per-path results into the run's exit status.
 #pragma once
 
@@ -14,7 +14,7 @@ struct ConversionJob;
 enum PathResult : uint32_t {
   PATH_OK = 0,         // converted, or passed over (not a "txt" file)
   PATH_MISSING = 1,    // no such file or folder
-  PATH_FAILED = 8,     // the file failed to convert
+  PATH_FAILED = 8,     // the file failed to convert, or could not be reached
   PATH_OTHER = 129,    // neither a regular file, a folder, nor missing
 };
 
@@ -26,10 +26,6 @@ constexpr uint32_t kPathAbortRun = 0x10000;
 // never larger than this: the window's size changes no byte of the output.
 constexpr int64_t kDefaultWindowCap = 1024 * 1024;
 
-// The extension the trace back end gives its files; the driver needs it to
-// tell whether a trace file was written for an output base.
-inline constexpr std::string_view kTraceExtension = ".trc";
-
 // Converts every input (relative to the root of job->input_fs) in order, a
 // folder with "_out" after its name in the output tree unless the options say
 // otherwise. Returns the OR of the path results; 0 for no input; 129 when a
@@ -37,8 +33,8 @@ inline constexpr std::string_view kTraceExtension = ".trc";
 // during stat of %.*s, exiting"), dropping what earlier inputs gave.
 uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);
 
-// Converts one path: a folder with everything below it, a "txt" file into a
-// trace file at output_path (its extension cut off); passes over other files.
+// Converts one path: a folder with everything below it, a "txt" file into an
+// output at output_path (its extension cut off); passes over other files.
 // Returns the OR of the path results below it, with kPathAbortRun set when a
 // status query failed and the run must stop.
 uint32_t convert_path(ConversionJob* job, std::string_view input_path,

@@ -1,19 +1,15 @@
 #include "convert/paths.h"
 
 #include <locale.h>
-#include <unistd.h>
 #include <wctype.h>
 
 #include <algorithm>
 #include <set>
 
-#include "app/run_records.h"
-#include "convert/file_system.h"
+#include "fs/file_system.h"
 #include "log/log.h"
 
 namespace {
-
-constexpr size_t kCurrentFolderRoom = 2048;
 
 // The locale whose case mapping lowers extensions, or (locale_t)0 when the
 // C library has no UTF-8 locale; then only ASCII letters are lowered.
@@ -84,7 +80,7 @@ size_t parent_end(std::string_view input) {
 
 }  // namespace
 
-void path_normalize(std::string& path) {
+void path_normalize(FileSystem* host, std::string& path) {
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -105,17 +101,18 @@ void path_normalize(std::string& path) {
 
   if (!path_is_absolute(path)) {
     std::string here;
-    if (!current_folder(here)) return;
-    FileSystem* fs = fs_new(here.data(), here.size());
-    if (fs == nullptr) return;
-    std::string resolved;
-    fs_resolve(fs, path.data(), path.size(), &resolved);
-    fs_free(fs);
-    path.swap(resolved);
+    if (!current_folder(host, here)) return;
+    // ".." alone resolves to nothing, as a file system rooted at the current
+    // folder resolves it.
+    if (path == "..") {
+      path.clear();
+    } else {
+      path.insert(0, here);
+    }
   }
 
   EntryInfo info{};
-  if (!real_file_system_ops.stat_path(nullptr, path.data(), path.size(), &info)) {
+  if (!host->ops->stat_path(host, path.data(), path.size(), &info)) {
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not stat path %s", path.c_str());
     return;
   }
@@ -126,15 +123,14 @@ void path_normalize(std::string& path) {
   }
 }
 
-bool current_folder(std::string& out) {
-  out.assign(kCurrentFolderRoom, '\0');
-  if (getcwd(out.data(), kCurrentFolderRoom) == nullptr) {
+bool current_folder(FileSystem* host, std::string& out) {
+  out.clear();
+  if (host->ops->current_folder == nullptr || !host->ops->current_folder(host, &out) || out.empty()) {
     out.clear();
     return false;
   }
-  out.resize(std::char_traits<char>::length(out.data()));
-  if (out.empty() || out.back() != '/') out.push_back('/');
-  path_normalize(out);
+  if (out.back() != '/') out.push_back('/');
+  path_normalize(host, out);
   return true;
 }
 
@@ -199,45 +195,20 @@ std::string_view path_output_base(std::string_view output_name) {
   return output_name.substr(0, output_name.size() - extension.size() - 1);
 }
 
-bool settle_common_root(RunConfig* config, int* status) {
-  if (config->inputs.empty()) {
-    *status = 132;
-    return false;
-  }
+RootSearch find_common_root(const std::vector<std::string>& inputs, std::string* root, size_t* culprit) {
   std::set<std::string_view> parents;
-  for (const std::string& input : config->inputs) {
-    size_t end = parent_end(input);
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const size_t end = parent_end(inputs[i]);
     if (end == std::string_view::npos) {
-      if (log_enabled(LOG_FATAL)) {
-        log_write(LOG_FATAL, "Could not find root for %.*s", static_cast<int>(input.size()),
-                  input.data());
-      }
-      *status = 132;
-      return false;
+      *culprit = i;
+      return RootSearch::kNoParent;
     }
-    parents.insert(std::string_view(input).substr(0, end + 1));
+    parents.insert(std::string_view(inputs[i]).substr(0, end + 1));
   }
   if (parents.size() != 1) {
-    if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No common root detected for all inputs");
-    *status = 132;
-    return false;
+    *culprit = 0;
+    return parents.empty() ? RootSearch::kNoParent : RootSearch::kSeveralParents;
   }
-  config->root.assign(*parents.begin());
-  for (std::string& input : config->inputs) {
-    input.erase(0, std::min(config->root.size(), input.size()));
-  }
-
-  config->input_fs = fs_new(config->root.data(), config->root.size());
-  if (config->input_fs == nullptr) return false;
-  config->output_fs = config->input_fs;
-  if (config->output_dirs.size() == 1) {
-    const std::string& directory = config->output_dirs.front();
-    FileSystem* output_fs = fs_new(directory.data(), directory.size());
-    if (output_fs == nullptr) {
-      if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Invalid output path: %s", directory.c_str());
-      return false;
-    }
-    config->output_fs = output_fs;
-  }
-  return true;
+  root->assign(*parents.begin());
+  return RootSearch::kFound;
 }

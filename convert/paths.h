@@ -8,19 +8,22 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-struct RunConfig;
+struct FileSystem;
 
 // Rewrites path in place: backslashes become "/", one pass folds "//" into
 // "/", a relative path is joined to the current folder (".." alone becomes
 // the empty text), and a "/" is appended to an existing folder or removed from
-// an existing file. A failed status query logs "Could not stat path %s" at
-// error level and leaves the text as far as it got. No result.
-void path_normalize(std::string& path);
+// an existing file. host is the file system the path names things on (its
+// operations take whole paths; its root is not used). A failed status query
+// logs "Could not stat path %s" at error level and leaves the text as far as
+// it got. No result.
+void path_normalize(FileSystem* host, std::string& path);
 
-// Replaces out with the process's current folder, ending in "/", normalised.
-// False when the folder cannot be had within 2048 bytes (out is then empty).
-bool current_folder(std::string& out);
+// Replaces out with the current folder of host, ending in "/", normalised.
+// False when the folder cannot be had (out is then empty).
+bool current_folder(FileSystem* host, std::string& out);
 
 // True when text is non-empty and begins with "/".
 bool path_is_absolute(std::string_view text);
@@ -55,12 +58,14 @@ void path_append_child(std::string& out, std::string_view parent, std::string_vi
 // output_name.
 std::string_view path_output_base(std::string_view output_name);
 
-// Finds the one folder that holds every input, stores it in config->root,
-// makes every input relative to it, and creates config->input_fs and
-// config->output_fs (the same object unless an output directory was given).
-// Returns true on success. On failure it returns false having set *status to
-// 132 (no input, an input without a parent: fatal "Could not find root for
-// %.*s", several parents: fatal "No common root detected for all inputs"), or
-// leaving *status untouched (the root is no folder; the output directory is
-// refused: error "Invalid output path: %s").
-bool settle_common_root(RunConfig* config, int* status);
+// How the inputs' common root was found.
+enum class RootSearch {
+  kFound,           // *root holds it
+  kNoParent,        // the input at *culprit has no parent folder
+  kSeveralParents,  // the inputs lie in more than one folder
+};
+
+// Finds the one folder that holds every input (normalised paths): the text of
+// each input through the "/" before its last component. An empty input list
+// has no parent.
+RootSearch find_common_root(const std::vector<std::string>& inputs, std::string* root, size_t* culprit);

@@ -1,42 +1,24 @@
 #include "convert/paths.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
-#include "app/run_records.h"
-#include "convert/file_system.h"
-#include "tests/support/test_support.h"
+#include "tests/support/virtual_file_system.h"
 
 namespace {
 
-// A temporary folder that is the current folder while the test runs.
-class PathsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    previous_ = previous;
-    ASSERT_EQ(chdir(temp_.path().c_str()), 0);
-  }
-  void TearDown() override { ASSERT_EQ(chdir(previous_.c_str()), 0); }
-  test_support::TempFolder temp_;
-  std::string previous_;
-};
-
-TEST_F(PathsTest, NormalizeRules) {
-  ASSERT_TRUE(temp_.make_folders("logs/sub"));
-  ASSERT_TRUE(temp_.write("a.txt", ""));
-  const std::string here = temp_.path();
+TEST(PathNormalizeTest, Rules) {
+  VirtualFileSystem host("/");
+  host.current_folder = "/home/u";
+  host.add_folder("home/u/logs/sub");
+  host.add_file("home/u/a.txt");
+  const std::string here = "/home/u/";
   const std::vector<std::pair<std::string, std::string>> rows = {
       {"logs", here + "logs/"},
       {"logs/", here + "logs/"},
       {"a.txt", here + "a.txt"},
-      // The system refuses the status of a file named with a trailing "/"
-      // (ENOTDIR): the text stays as it is.
-      {"a.txt/", here + "a.txt/"},
       {"missing.txt", here + "missing.txt"},
       {"missing/", here + "missing/"},
       {"", here},          // the current folder itself
@@ -51,12 +33,40 @@ TEST_F(PathsTest, NormalizeRules) {
   };
   for (const auto& [typed, expected] : rows) {
     std::string text = typed;
-    path_normalize(text);
+    path_normalize(&host, text);
     EXPECT_EQ(text, expected) << typed;
   }
   std::string current = "stale text";
-  ASSERT_TRUE(current_folder(current));
+  ASSERT_TRUE(current_folder(&host, current));
   EXPECT_EQ(current, here);
+}
+
+TEST(CommonRootTest, OneParentFolderOrWhyNot) {
+  struct Row {
+    std::vector<std::string> inputs;
+    RootSearch result;
+    std::string root;
+    size_t culprit;
+  };
+  for (const Row& row : std::vector<Row>{
+           // One parent (also for a folder and a duplicate).
+           {{"/d/a.txt", "/d/sub/", "/d/a.txt"}, RootSearch::kFound, "/d/", 0},
+           // Nothing below the file-system root has a parent.
+           {{"/d/a.txt", "/data/"}, RootSearch::kNoParent, "", 1},
+           {{"/"}, RootSearch::kNoParent, "", 0},
+           {{""}, RootSearch::kNoParent, "", 0},
+           {{}, RootSearch::kNoParent, "", 0},
+           // A folder with its own file has two parents.
+           {{"/d/logs/", "/d/logs/a.txt"}, RootSearch::kSeveralParents, "", 0},
+       }) {
+    std::string root;
+    size_t culprit = 99;
+    EXPECT_EQ(find_common_root(row.inputs, &root, &culprit), row.result) << ::testing::PrintToString(row.inputs);
+    EXPECT_EQ(root, row.root);
+    if (row.result == RootSearch::kNoParent) {
+      EXPECT_EQ(culprit, row.culprit);
+    }
+  }
 }
 
 TEST(PathTextTest, ViewsOfTheText) {
@@ -103,48 +113,6 @@ TEST(PathTextTest, OutputNamesOfFoldersAndChildren) {
     std::string out;
     path_append_child(out, parent, "a.txt");
     EXPECT_EQ(out, child) << parent;
-  }
-}
-
-TEST_F(PathsTest, SettleCommonRoot) {
-  ASSERT_TRUE(temp_.make_folders("d/sub"));
-  ASSERT_TRUE(temp_.write("d/a.txt", ""));
-  const std::string d = temp_.at("d/");
-  struct Row {
-    std::vector<std::string> inputs;
-    bool ok;
-    int status;
-    std::string root;
-    std::vector<std::string> relative;
-  };
-  for (const Row& row : std::vector<Row>{
-           // One parent (also for a folder and a duplicate), order kept.
-           {{d + "a.txt", d + "sub/", d + "a.txt"}, true, 129, d, {"a.txt", "sub/", "a.txt"}},
-           // Nothing below the file-system root has a parent. Two parents, a
-           // folder with its own file and a file in "/" fail in real runs
-           // (tests/e2e_test.cc).
-           {{"/data/"}, false, 132, "", {}},
-           {{"/"}, false, 132, "", {}},
-           {{""}, false, 132, "", {}},
-           {{}, false, 132, "", {}},
-           // A root that is no folder keeps the default status.
-           {{temp_.at("nowhere/a.txt")}, false, 129, temp_.at("nowhere/"), {"a.txt"}},
-       }) {
-    RunConfig config;
-    config.inputs = row.inputs;
-    int status = 129;
-    EXPECT_EQ(settle_common_root(&config, &status), row.ok) << ::testing::PrintToString(row.inputs);
-    EXPECT_EQ(status, row.status) << ::testing::PrintToString(row.inputs);
-    if (!row.root.empty()) {
-      EXPECT_EQ(config.root, row.root);
-      EXPECT_EQ(config.inputs, row.relative);
-    }
-    ASSERT_EQ(config.input_fs != nullptr, row.ok);
-    if (row.ok) {
-      EXPECT_EQ(config.input_fs->root, row.root);
-    }
-    EXPECT_EQ(config.output_fs, config.input_fs);
-    fs_free(config.input_fs);
   }
 }
 

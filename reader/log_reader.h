@@ -1,50 +1,21 @@
 // Text log reader: the "#" header lines and the column-title line of a text
 // log file, then one CanFrame per record line with absolute, non-decreasing
 // timestamps.
+//
+// A record line that no logger writes becomes no frame and changes no
+// timestamp state: a line with control bytes other than tab and carriage
+// return, or bytes from 0x80 up; a zero byte after the first byte of a line; a
+// line longer than the line buffer (the rest of it is never read as a line of
+// its own); a Timestamp field that is no time. The reader counts such lines.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "reader/can_frame.h"
-#include "reader/record_fields.h"
+#include "reader/log_header.h"
+#include "reader/record_time.h"
 #include "stream/stream.h"
-
-// The parsed header. Text fields are stored terminated and never hold more
-// than their capacity; a longer value is cut at the capacity.
-struct LogHeader {
-  int32_t logger_type;        // 0 VorlatAlpha, 1 VorlatBeta, 2 VorlatGamma
-  char hw_rev[5];             // at most 4 characters
-  char fw_rev[5];             // at most 4 characters
-  char logger_id[22];         // at most 21 characters
-  int32_t session_no;
-  int32_t split_no;
-  double start_time;          // seconds since the epoch, from local time
-  char start_time_text[20];   // at most 19 characters: the "Time: " value as written
-  char value_separator;       // 0 = none
-  uint8_t time_format;
-  char time_separator;        // 0 = none
-  char time_separator_ms;     // 0 = none
-  char date_separator;        // 0 = none
-  char time_date_separator;   // 0 = none
-  int32_t bit_rate;
-  uint32_t silent_mode;       // 0 or 1
-  uint32_t cyclic_mode;       // 0 or 1
-};
-
-// The six column kinds of the title line; COLUMN_NONE marks an unrecognised
-// column.
-enum ColumnKind : uint8_t {
-  COLUMN_NONE = 0,
-  COLUMN_TIMESTAMP,  // "Timestamp"
-  COLUMN_LOST,       // "Lost"
-  COLUMN_TYPE,       // "Type"
-  COLUMN_ID,         // "ID"
-  COLUMN_LENGTH,     // "Length"
-  COLUMN_DATA,       // "Data"
-};
-
-constexpr int kColumnSlots = 7;
 
 // Column orders whose record lines are split and parsed by code made for
 // them; any other order takes the general path. The result is the same.
@@ -53,31 +24,21 @@ enum RecordLayout : uint8_t {
   RECORD_LAYOUT_WITH_LOST,     // Timestamp, Lost, Type, ID, Length, Data
   RECORD_LAYOUT_WITHOUT_LOST,  // Timestamp, Type, ID, Length, Data
 };
-constexpr int kLineBufferSize = 200;
-
-// One header key and the handler that parses its line (the line is shortened
-// in place at the end of the value).
-struct HeaderKey {
-  const char* key;  // ends in ": "
-  void (*handle)(LogHeader* header, char* line);
-};
-extern const HeaderKey header_keys[16];
 
 struct LogReader {
-  Stream* stream;         // borrowed: the reader never closes it
-  uint32_t data_start;    // stream offset of the first record line
+  Stream* stream;       // borrowed: the reader never closes it
+  int64_t data_start;   // stream offset of the first record line
   LogHeader header;
-  uint32_t wrap_offset;   // seconds added to every timestamp
-  double last_parsed_time;
-  ColumnKind column_parsers[kColumnSlots];
+  RecordClock clock;    // timestamp composition and wrap correction
+  ColumnKind column_kinds[kColumnSlots];
   double last_accepted_time;
-  RecordLayout record_layout;  // chosen at open from column_parsers and the separator
+  RecordLayout record_layout;  // chosen at open from column_kinds and the separator
 
   // A read of the input reported an error (not the end of the data). The
   // records read so far are all there is; the caller must treat the file as
   // failed, never as converted.
   bool read_failed;
-
+  int read_error;  // errno of that read
   // The records ended at a line that begins with a zero byte, and bytes other
   // than zeros and white space follow it: records after the zero bytes
   // (blocks a logger wrote before losing power, for example) were not read.
@@ -85,27 +46,38 @@ struct LogReader {
   bool data_after_zero;
   bool stopped_at_zero;  // the last line read began with a zero byte
 
-  char line[kLineBufferSize];  // the line buffer, reused for every line
+  // Counts of the record lines read so far.
+  uint64_t line_number;           // lines read (header, title and records)
+  uint64_t data_start_line;       // line_number at data_start
+  uint64_t record_lines;          // record lines (frames, skipped and malformed)
+  uint64_t skipped_records;       // passed over for a timestamp before the last one
+  uint64_t malformed_lines;       // passed over as no logger writes them
+  uint64_t first_malformed_line;  // line number of the first of them, 0 for none
+  bool line_malformed;            // the line just read is one of them
 
-  // Timestamp composition, prepared at open from the header, which does not
-  // change afterwards.
-  bool time_drop[256];   // characters removed from time texts
-  char time_base[17];    // the 17-digit template with the start-time text written in
-  DayCache day_cache;    // midnight of the last day seen in a timestamp
-  TimeFieldCache time_cache;  // the last timestamp field and its numbers
+  // The bytes of the input taken but not yet consumed from the stream (see
+  // stream_look): the reader consumes them in one step when it refills.
+  const unsigned char* window_begin;
+  const unsigned char* window_at;
+  const unsigned char* window_end;
+  bool window_looked;       // from stream_look (else byte_slot, read already)
+  unsigned char byte_slot;  // the byte of a stream without a window
+
+  char line[kLineBufferSize + 1];  // the line buffer, reused for every line, and a terminator
 };
 
 // Reads one line into reader->line (cleared first): at most 199 bytes other
 // than line feeds, a line feed stored and ending the line, carriage returns
-// dropped but counted against the budget. Returns the line's length (0 when no
-// line is left: end of input, or a first byte of value 0). A failed read ends
-// the line and sets read_failed.
+// dropped but counted against the budget; the rest of a longer line is passed
+// over. Returns the line's length up to its first zero byte (0 when no line
+// is left: end of input, or a first byte of value 0). A failed read ends the
+// line and sets read_failed.
 int read_log_line(LogReader* reader);
 
 // Opens a reader on stream: parses the header and the column-title line.
 // Returns nullptr, logging nothing, when the stream is missing, memory runs
-// out, or the input is not a text log. On success the stream stands right
-// after the title line.
+// out, the stream cannot be positioned, or the input is not a text log. On
+// success the stream stands right after the title line.
 LogReader* log_reader_open(Stream* stream);
 
 // Releases the reader and nothing else; accepts nullptr.

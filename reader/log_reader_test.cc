@@ -124,7 +124,7 @@ TEST(LogReaderHeader, FullHeaderAndRecordsWithEitherLineEnd) {
     // Slots 1 to 6 in title order, slot 7 empty; data starts after the title.
     const ColumnKind expected[kColumnSlots] = {COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID,
                                                COLUMN_LENGTH,    COLUMN_DATA, COLUMN_NONE};
-    for (int i = 0; i < kColumnSlots; ++i) EXPECT_EQ(log.reader()->column_parsers[i], expected[i]) << i;
+    for (int i = 0; i < kColumnSlots; ++i) EXPECT_EQ(log.reader()->column_kinds[i], expected[i]) << i;
     const int64_t data_start = static_cast<int64_t>(text.find("09:30:01"));
     EXPECT_EQ(log.reader()->data_start, data_start);
     EXPECT_EQ(stream_tell(log.stream()), data_start);
@@ -236,10 +236,10 @@ TEST(LogReaderOpen, Failures) {
   }
   Log only_lost("# Value separator: \";\"\nfoo;Lost\n");
   ASSERT_NE(only_lost.reader(), nullptr);
-  EXPECT_EQ(only_lost.reader()->column_parsers[1], COLUMN_LOST);
+  EXPECT_EQ(only_lost.reader()->column_kinds[1], COLUMN_LOST);
   Log no_separator("# x\nID\n");  // the whole line is one name, and it is known
   ASSERT_NE(no_separator.reader(), nullptr);
-  EXPECT_EQ(no_separator.reader()->column_parsers[0], COLUMN_ID);
+  EXPECT_EQ(no_separator.reader()->column_kinds[0], COLUMN_ID);
 }
 
 TEST(LogReaderOpen, NineColumnsUseTheFirstSeven) {
@@ -247,7 +247,7 @@ TEST(LogReaderOpen, NineColumnsUseTheFirstSeven) {
   ASSERT_NE(log.reader(), nullptr);
   const ColumnKind expected[kColumnSlots] = {COLUMN_DATA, COLUMN_NONE, COLUMN_ID,  COLUMN_ID,
                                              COLUMN_NONE, COLUMN_NONE, COLUMN_TYPE};
-  for (int i = 0; i < kColumnSlots; ++i) EXPECT_EQ(log.reader()->column_parsers[i], expected[i]) << i;
+  for (int i = 0; i < kColumnSlots; ++i) EXPECT_EQ(log.reader()->column_kinds[i], expected[i]) << i;
 }
 
 // ---------------------------------------------------------------------------
@@ -264,8 +264,8 @@ std::vector<std::string> lines_of(const std::string& text, int64_t window) {
   int length;
   while ((length = read_log_line(&reader)) > 0) {
     EXPECT_EQ(static_cast<size_t>(length), strlen(reader.line));
-    EXPECT_LE(length, kLineBufferSize - 1);
-    lines.emplace_back(reader.line);
+    EXPECT_LE(length, kLineBufferSize);
+    lines.emplace_back((reader.line_malformed ? "!" : "") + std::string(reader.line));
   }
   EXPECT_FALSE(reader.read_failed);
   stream_close(stream);
@@ -273,8 +273,10 @@ std::vector<std::string> lines_of(const std::string& text, int64_t window) {
 }
 
 // A line holds at most 199 bytes other than its line feed; carriage returns
-// are dropped but count against that budget. A zero byte ends a line's text,
-// and a line that starts with one ends the input.
+// are dropped but count against that budget; the rest of a longer line is
+// passed over and the line is malformed ("!" below). A zero byte ends a
+// line's text (and makes it malformed), and a line that starts with one ends
+// the input.
 TEST(ReadLogLine, SplitsAfter199BytesAndEndsAtAZeroByte) {
   std::string long_line(250, 'a');
   long_line[198] = 'b';
@@ -285,11 +287,12 @@ TEST(ReadLogLine, SplitsAfter199BytesAndEndsAtAZeroByte) {
     std::vector<std::string> lines;
   };
   for (const Row& row : std::vector<Row>{
-           {long_line + "\nnext\n", {long_line.substr(0, 199), long_line.substr(199) + "\n", "next\n"}},
-           {x199 + "\ny\n", {x199, "\n", "y\n"}},  // the line feed is left for the next line
+           {long_line + "\nnext\n", {"!" + long_line.substr(0, 199), "next\n"}},
+           {x199 + "\ny\n", {x199 + "\n", "y\n"}},
            {x198 + "\ny\n", {x198 + "\n", "y\n"}},
-           {std::string(100, '\r') + std::string(150, 'z') + "\n", {std::string(99, 'z'), std::string(51, 'z') + "\n"}},
-           {std::string("ab\0cd\nxy", 8), {"ab", "xy"}},
+           {std::string(100, '\r') + std::string(150, 'z') + "\n", {"!" + std::string(99, 'z')}},
+           {std::string("ab\0cd\nxy", 8), {"!ab", "xy"}},
+           {"a\tb\x01;\n\xC3\xA9\n", {"!a\tb\x01;\n", "!\xC3\xA9\n"}},
            {std::string("ab\n\0cd\nxy\n", 10), {"ab\n"}},
        }) {
     EXPECT_EQ(lines_of(row.text, 0), row.lines) << row.text;

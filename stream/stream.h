@@ -28,8 +28,15 @@ struct StreamOps {
   // file stream is released whatever fclose returned: its file is gone.)
   int (*close)(Stream* stream);
   // Flushes written data to stable storage (fsync); 0 on success. Used before
-  // an input is deleted, so that its trace file survives a power loss.
+  // an input is deleted, so that its output survives a power loss.
   int (*sync)(Stream* stream);
+  // The bytes at the read position that can be had without copying: points
+  // *bytes at them and returns their count, loading more when none are left;
+  // 0 at the end of the data, negative on failure. They stay valid until the
+  // next operation on the stream. Reading them does not move the position.
+  int64_t (*look)(Stream* stream, const unsigned char** bytes);
+  // Moves the read position over count bytes of the last look.
+  void (*consume)(Stream* stream, int64_t count);
 };
 
 struct Stream {
@@ -66,6 +73,7 @@ struct FileStream : Stream {
   // failure at its next flush.
   WriteBehind* behind;
   int flushes;  // buffers handed to the file so far, up to the one that starts the thread
+  int write_error;  // errno of the first write that failed, 0 while none did
 };
 
 extern const StreamOps file_write_ops;
@@ -88,21 +96,20 @@ extern const StreamOps buffered_reader_ops;
 
 // Reads up to count bytes. Returns the count read, 0 at the end of the data,
 // negative on failure, -2 when the stream cannot read.
-//
-// The log reader takes its input one byte per call, so a one-byte read that
-// the window of a BufferedReader can serve is answered right here, without a
-// call through the table.
 inline int64_t stream_read(Stream* stream, void* destination, int64_t count) {
-  if (stream->ops == &buffered_reader_ops && count == 1) {
-    auto* reader = static_cast<BufferedReader*>(stream);
-    if (reader->cursor < reader->fill) {
-      *static_cast<unsigned char*>(destination) = reader->window()[reader->cursor++];
-      return 1;
-    }
-  }
   if (stream->ops->read == nullptr) return -2;
   return stream->ops->read(stream, destination, count);
 }
+
+// The bytes at the read position (see StreamOps::look); -2 when the stream
+// cannot offer them.
+inline int64_t stream_look(Stream* stream, const unsigned char** bytes) {
+  if (stream->ops->look == nullptr) return -2;
+  return stream->ops->look(stream, bytes);
+}
+
+// Moves the read position over count bytes of the last stream_look.
+inline void stream_consume(Stream* stream, int64_t count) { stream->ops->consume(stream, count); }
 
 // Writes count bytes. Returns the count written, -2 when the stream cannot write.
 //
@@ -168,8 +175,13 @@ bool stream_set_position(Stream* stream, const int64_t* position);
 int64_t stream_size(Stream* stream);
 
 // Opens path in the given FileStreamMode. Returns the stream, or nullptr when
-// the path is missing, the mode unknown, or fopen fails.
+// the path is missing, the mode unknown, or fopen fails (errno tells why).
 Stream* file_stream_open(const char* path, int mode);
+
+// A stream over an open file descriptor, which it then owns. Returns nullptr
+// (the descriptor still the caller's) when the mode is unknown or memory
+// runs out.
+Stream* file_stream_from_descriptor(int fd, int mode);
 
 // Creates a reader over inner with a window of size bytes rounded up to a
 // multiple of 8. Returns nullptr when inner is missing, size is below 1, the

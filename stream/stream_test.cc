@@ -68,7 +68,7 @@ int counting_close(Stream* s) {
   static_cast<CountingStream*>(s)->closed = true;
   return 7;
 }
-const StreamOps counting_ops = {counting_read, nullptr, counting_tell, counting_seek, counting_close, nullptr};
+const StreamOps counting_ops = {counting_read, nullptr, counting_tell, counting_seek, counting_close, nullptr, nullptr, nullptr};
 
 CountingStream make_counting(const std::string& data) {
   CountingStream c;

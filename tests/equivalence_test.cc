@@ -50,7 +50,7 @@ Layout read_layout(const std::string& text) {
   LogReader* reader = log_reader_open(stream);
   if (reader != nullptr) {
     layout.header = reader->header;
-    memcpy(layout.columns, reader->column_parsers, sizeof layout.columns);
+    memcpy(layout.columns, reader->column_kinds, sizeof layout.columns);
     layout.data_start = reader->data_start;
     layout.ok = true;
   }
@@ -59,24 +59,27 @@ Layout read_layout(const std::string& text) {
   return layout;
 }
 
-// One record line: at most 199 bytes other than line feeds, a line feed kept
-// and ending the line, carriage returns dropped but counted. False when no
-// line is left (end of input or a first byte of value 0).
-bool reference_line(const std::string& text, size_t* at, std::string* line) {
+// One record line, its line feed kept, carriage returns dropped. False when
+// no line is left (end of input or a first byte of value 0). *malformed tells
+// whether a logger could have written it: at most 199 bytes other than the
+// line feed (carriage returns counted), no control byte but tabs, no byte
+// from 0x80 up, no zero byte.
+bool reference_line(const std::string& text, size_t* at, std::string* line, bool* malformed) {
   line->clear();
-  int budget = 199;
-  while (budget > 0 && *at < text.size()) {
-    char c = text[(*at)++];
-    if (c == '\n') {
-      line->push_back('\n');
-      break;
-    }
-    --budget;
+  const size_t end = text.find('\n', *at);
+  const std::string raw = text.substr(*at, end == std::string::npos ? std::string::npos : end - *at);
+  *at = end == std::string::npos ? text.size() : end + 1;
+  if (raw.empty() && end == std::string::npos) return false;
+  if (!raw.empty() && raw[0] == '\0') return false;
+  *malformed = raw.size() > 199;
+  for (char c : raw) {
+    const unsigned char byte = static_cast<unsigned char>(c);
     if (c == '\r') continue;
+    if ((byte < 0x20 && c != '\t') || byte >= 0x80) *malformed = true;
     line->push_back(c);
   }
-  line->resize(strlen(line->c_str()));  // the text ends at a zero byte
-  return !line->empty();
+  if (end != std::string::npos) line->push_back('\n');
+  return true;
 }
 
 struct ReferenceReader {
@@ -94,7 +97,9 @@ struct ReferenceReader {
     return c == 'T';
   }
 
-  double timestamp(const std::string& field) {
+  // The timestamp of the field; false when the field, its separators and "T"
+  // removed, or the template it is written over, holds anything but digits.
+  bool timestamp(const std::string& field, double* result) {
     std::string f, h;
     for (char c : field) {
       if (!dropped(c)) f.push_back(c);
@@ -105,6 +110,7 @@ struct ReferenceReader {
     std::string digits = "19700101000000000";
     for (size_t i = 0; i < h.size() && i < 17; ++i) digits[i] = h[i];
     for (size_t i = 0; i < f.size() && i < 17; ++i) digits[16 - i] = f[f.size() - 1 - i];
+    if ((f + digits).find_first_not_of("0123456789") != std::string::npos) return false;
     unsigned n[7] = {0, 0, 0, 0, 0, 0, 0};
     sscanf(digits.c_str(), "%4u%2u%2u%2u%2u%2u%3u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6]);
     double t = static_cast<double>(test_support::library_utc_seconds(n));
@@ -137,14 +143,15 @@ struct ReferenceReader {
       }
     }
     last_parsed = ts;
-    return ts;
+    *result = ts;
+    return true;
   }
 
-  void field(int column, const std::string& text, CanFrame* frame) {
+  // Parses one field into frame; false for a field that makes the line malformed.
+  bool field(int column, const std::string& text, CanFrame* frame) {
     switch (layout.columns[column]) {
       case COLUMN_TIMESTAMP:
-        frame->timestamp = timestamp(text);
-        break;
+        return timestamp(text, &frame->timestamp);
       case COLUMN_TYPE:
         if (text.empty()) break;
         if (text[0] == '0' || text[0] == '1' || text[0] == '8' || text[0] == '9') {
@@ -177,12 +184,15 @@ struct ReferenceReader {
       default:
         break;
     }
+    return true;
   }
 
   // The next accepted frame of text from *at; false at the end.
   bool next(const std::string& text, size_t* at, CanFrame* frame) {
     std::string line;
-    while (reference_line(text, at, &line)) {
+    bool malformed = false;
+    while (reference_line(text, at, &line, &malformed)) {
+      if (malformed) continue;
       *frame = CanFrame{};
       frame->channel = 1;
       std::string body = line;
@@ -192,13 +202,15 @@ struct ReferenceReader {
       for (int column = 0; column < kColumnSlots; ++column) {
         const char* found = separator != 0 ? strchr(body.c_str() + begin, separator) : nullptr;
         if (found == nullptr) {
-          field(column, body.substr(begin), frame);
+          malformed = !field(column, body.substr(begin), frame);
           break;
         }
         size_t end = static_cast<size_t>(found - body.c_str());
-        field(column, body.substr(begin, end - begin), frame);
+        malformed = !field(column, body.substr(begin, end - begin), frame);
+        if (malformed) break;
         begin = end + 1;
       }
+      if (malformed) continue;
       frame->kind = 1;
       if (frame->timestamp < last_accepted) continue;
       last_accepted = frame->timestamp;

@@ -71,7 +71,7 @@ Reading read_all(Stream* stream) {
   CHECK(terminated(header.start_time_text, sizeof header.start_time_text));
   reading.header = header;
   reading.data_start = reader->data_start;
-  memcpy(reading.columns, reader->column_parsers, sizeof reading.columns);
+  memcpy(reading.columns, reader->column_kinds, sizeof reading.columns);
   log_reader_rewind(reader);
   CanFrame frame;
   double last = -1e300;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/run_records.h"
-#include "convert/file_system.h"
+#include "fs/file_system.h"
 #include "convert/paths.h"
 #include "tests/fuzz/fuzz_input.h"
 

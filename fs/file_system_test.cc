@@ -1,8 +1,10 @@
-#include "convert/file_system.h"
+#include "fs/file_system.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 #include <vector>
@@ -90,8 +92,11 @@ TEST_F(FileSystemTest, ListIsInByteOrderAndHoldsOnlyFilesAndFolders) {
   FolderListing listing;
   fs_list(fs_.get(), "", 0, &listing);
   // Bytes compare as unsigned: the two-byte name sorts after "z".
+  // A link to nothing is missing and left out; one that cannot be followed
+  // is listed with the reason its query failed.
   EXPECT_EQ(names(listing), (Names{".hidden.txt", "10.txt", "9.txt", "B.txt", "a.txt", "data.txt",
-                                   "link", "z", "\xc3\xa9.txt"}));
+                                   "link", "loop", "z", "\xc3\xa9.txt"}));
+  EXPECT_EQ(listing["loop"].error, ELOOP);
   EXPECT_EQ(listing["B.txt"].kind, ENTRY_FILE);
   EXPECT_EQ(listing["B.txt"].size, 5);
   EXPECT_EQ(listing["link"].kind, ENTRY_FOLDER);  // links are followed

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_records.h"
-#include "formats/trace_writer.h"
+#include "formats/formats.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ class OptionTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     table_.push_back(arg_lit0("v", "verbose", "more output"));
-    ASSERT_TRUE(trace_option_extension.add_options(&config_, &table_));
+    ASSERT_TRUE(format_option_extension.add_options(&settings_, &table_));
     end_ = arg_end(20);
     table_.push_back(end_);
     ASSERT_EQ(arg_nullcheck(table_.data()), 0);
@@ -41,7 +40,7 @@ class OptionTableTest : public ::testing::Test {
     return text;
   }
 
-  RunConfig config_;
+  OutputSettings settings_;
   OptionTable table_;
   struct arg_end* end_ = nullptr;
 };
@@ -50,27 +49,27 @@ class OptionTableTest : public ::testing::Test {
 // for "abc" show in real runs (tests/e2e_test.cc).
 TEST_F(OptionTableTest, OtherValuesAreRejectedWithTheirName) {
   EXPECT_EQ(parse({"--trace-format=2.1"}), 1);
-  EXPECT_EQ(config_.trace_version, 0);
+  EXPECT_EQ(settings_.format, 0);
   EXPECT_EQ(errors(), "trcforge: invalid value \"2.1\" to option -f|--trace-format={version1,version2}\n");
   EXPECT_EQ(end_->error[0], 256);
   EXPECT_EQ(parse({"-f", ""}), 1);
-  EXPECT_EQ(config_.trace_version, 0);
+  EXPECT_EQ(settings_.format, 0);
 }
 
 TEST_F(OptionTableTest, ArgtableOwnErrorsKeepTheirWording) {
   EXPECT_EQ(parse({"-f", "version1", "-f", "version2"}), 1);
   EXPECT_EQ(errors(), "trcforge: excess option -f|--trace-format=version2\n");
-  EXPECT_EQ(config_.trace_version, 0);  // checks skipped
+  EXPECT_EQ(settings_.format, 0);  // checks skipped
   EXPECT_EQ(parse({"--bogus", "-f", "abc"}), 1);
   EXPECT_EQ(errors(), "trcforge: invalid option \"--bogus\"\n");
 }
 
 TEST(TraceOptionTest, AFullTableGrows) {
-  RunConfig config;
+  OutputSettings settings;
   OptionTable table(3, nullptr);
   table.shrink_to_fit();
   ASSERT_EQ(table.capacity(), 3u);
-  EXPECT_TRUE(trace_option_extension.add_options(&config, &table));
+  EXPECT_TRUE(format_option_extension.add_options(&settings, &table));
   ASSERT_EQ(table.size(), 4u);
   EXPECT_GE(table.capacity(), 8u);
   free(table[3]);  // one block, as arg_freetable releases it

@@ -1,6 +1,6 @@
 // The "trace-format" option: argtable's string option extended by a check
-// operation, an error operation and the configuration as user data, attached
-// through the descriptor's checkfn, errorfn and parent hooks.
+// operation, an error operation and the output settings as user data,
+// attached through the descriptor's checkfn, errorfn and parent hooks.
 #include <argtable2.h>
 #include <strings.h>
 
@@ -8,8 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/run_records.h"
-#include "formats/trace_writer.h"
+#include "formats/formats.h"
 
 namespace {
 
@@ -26,30 +25,24 @@ constexpr int kCheckCodeScale = 256;
 // comes first, so argtable's stock reset and scan operations work on it.
 struct TraceFormatOption {
   struct arg_str option;
-  RunConfig* config;
+  OutputSettings* settings;
   arg_checkfn* stock_check;
   arg_errorfn* stock_error;
   const char* values[1];  // the option's value storage: at most one occurrence
 };
 
-// Check operation: sets the configuration's trace version from the value.
-// Returns 0, or kInvalidValue for a value other than "version1"/"version2"
-// (any letter case), which leaves the version unchanged.
+// Check operation: sets the output format from the value. Returns 0, or
+// kInvalidValue for a value that names no format (in any letter case), which
+// leaves the format unchanged.
 int check_trace_format(TraceFormatOption* option) {
   if (option->option.count == 0) {
-    option->config->trace_version = 2;
+    option->settings->format = FORMAT_TRACE_V2;
     return 0;
   }
-  const char* value = option->option.sval[0];
-  if (strcasecmp(value, "version1") == 0) {
-    option->config->trace_version = 1;
-    return 0;
-  }
-  if (strcasecmp(value, "version2") == 0) {
-    option->config->trace_version = 2;
-    return 0;
-  }
-  return kInvalidValue;
+  const int format = output_format_by_name(option->option.sval[0]);
+  if (format == 0) return kInvalidValue;
+  option->settings->format = format;
+  return 0;
 }
 
 // Error operation for a failed check: one line naming the value and the option.
@@ -86,7 +79,7 @@ void trace_format_errorfn(void* parent, FILE* fp, int error, const char* argval,
 }
 
 // Builds the option. Returns nullptr when memory runs out.
-TraceFormatOption* new_trace_format_option(RunConfig* config) {
+TraceFormatOption* new_trace_format_option(OutputSettings* settings) {
   // A stock string option tells the operations of argtable's string type.
   struct arg_str* stock = arg_str0("f", "trace-format", "{version1,version2}",
                                    "which trace version to output, defaults to 2.1");
@@ -104,7 +97,7 @@ TraceFormatOption* new_trace_format_option(RunConfig* config) {
   option->option.count = 0;
   option->option.sval = option->values;
   option->values[0] = "";
-  option->config = config;
+  option->settings = settings;
   option->stock_check = stock->hdr.checkfn;
   option->stock_error = stock->hdr.errorfn;
   free(stock);
@@ -114,8 +107,8 @@ TraceFormatOption* new_trace_format_option(RunConfig* config) {
 // Appends "trace-format" to the table, growing a full table to one and a half
 // times its length plus 4 (when that fails the option is left out). Returns
 // true in all cases.
-bool trace_add_options(RunConfig* config, OptionTable* table) {
-  TraceFormatOption* option = new_trace_format_option(config);
+bool trace_add_options(OutputSettings* settings, OptionTable* table) {
+  TraceFormatOption* option = new_trace_format_option(settings);
   if (option == nullptr) return true;
   if (table->size() == table->capacity()) {
     try {
@@ -131,4 +124,4 @@ bool trace_add_options(RunConfig* config, OptionTable* table) {
 
 }  // namespace
 
-const OptionExtension trace_option_extension = {trace_add_options, nullptr, nullptr};
+const OptionExtension format_option_extension = {trace_add_options, nullptr, nullptr};

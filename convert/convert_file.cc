@@ -1,0 +1,324 @@
+#include "convert/convert_file.h"
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <string>
+
+#include "convert/driver.h"
+#include "convert/job.h"
+#include "convert/paths.h"
+#include "fs/file_system.h"
+#include "log/log.h"
+#include "reader/log_reader.h"
+#include "stream/stream.h"
+
+namespace {
+
+constexpr const char kDefaultLoggerId[] = "LOGGERID";
+
+int text_length(std::string_view text) { return static_cast<int>(text.size()); }
+
+// One file's conversion, step by step. Each step logs its own failure.
+class FileConversion {
+ public:
+  FileConversion(ConversionJob* job, std::string_view input_path, std::string_view output_path)
+      : job_(job), input_(input_path) {
+    paths_.input_path.assign(input_path);
+    paths_.output.output_base.assign(path_output_base(output_path));
+    paths_.output.durable = job->options->delete_converted;
+  }
+
+  uint32_t run() {
+    if (output_taken()) return fail();
+    make_output_folders();
+    if (!open_input() || !open_log() || !accept_header()) return close_and_fail();
+    remember_header();
+    const bool began = begin_output();
+    bool converted = began && pass_frames() && reader_ended_cleanly();
+    paths_.output.abandon = !converted;
+    const bool ended = end_output();
+    release_log();
+    report_passed_over_lines();
+    converted &= close_input() && ended;
+    if (!converted) return fail();
+    return job_->options->delete_converted ? remove_input() : PATH_OK;
+  }
+
+ private:
+  // Two inputs of one run never share an output: a sibling that maps to the
+  // same output (a.txt and a.TXT) fails before anything is touched.
+  bool output_taken() {
+    auto& written = current_level();
+    auto earlier = written.find(paths_.output.output_base);
+    if (earlier == written.end() || earlier->second.input_path == paths_.input_path) return false;
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Output file %s was already written for %.*s", earlier->second.output_path.c_str(),
+                text_length(earlier->second.input_path), earlier->second.input_path.data());
+    }
+    return true;
+  }
+
+  // The level of the run's written outputs that the files being visited now
+  // are recorded in.
+  std::map<std::string, WrittenOutput>& current_level() {
+    if (job_->written_outputs.empty()) job_->written_outputs.emplace_back();
+    return job_->written_outputs.back();
+  }
+
+  // Makes the output's folder and its missing parents. A failure shows when
+  // the output cannot be created in it.
+  void make_output_folders() {
+    if (!job_->make_dirs) return;
+    const std::string_view folder = path_folder(paths_.output.output_base);
+    std::vector<std::string> made;
+    fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made);
+    job_->unsynced_folders.insert(made.begin(), made.end());
+  }
+
+  // Opens the input, notes its size and time, and puts the read window in
+  // front of it.
+  bool open_input() {
+    if (!fs_query(job_->input_fs, input_.data(), input_.size(), &opened_as_)) opened_as_ = EntryInfo{};
+    stream_ = fs_open(job_->input_fs, input_.data(), input_.size(), FS_READ);
+    if (stream_ == nullptr) {
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Could not open input file %.*s (%s)", text_length(input_), input_.data(),
+                  fs_reason(errno));
+      }
+      return false;
+    }
+    int64_t size = job_->options->buffer_size;
+    if (size < 0) {
+      // The window holds the whole file, so the rewind to the first record
+      // costs no read; a large file is read through a window of the cap.
+      size = stream_size(stream_);
+      if (size > kDefaultWindowCap) size = kDefaultWindowCap;
+    }
+    if (size <= 0) return true;
+    Stream* buffered = buffered_reader_new(stream_, true, size);
+    if (buffered == nullptr) {
+      if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not allocate buffer of size %zd", static_cast<ssize_t>(size));
+      return false;
+    }
+    stream_ = buffered;
+    return true;
+  }
+
+  bool open_log() {
+    reader_ = log_reader_open(stream_);
+    if (reader_ == nullptr) {
+      if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not open log");
+      return false;
+    }
+    job_->log = reader_;
+    return true;
+  }
+
+  // The header must name the session and the split.
+  bool accept_header() {
+    const LogHeader& header = reader_->header;
+    if (header.session_no != 0 && header.split_no != 0) return true;
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not parse file header");
+    return false;
+  }
+
+  // Compares the header with the last accepted one ("Repeated input file",
+  // continuation) and remembers it in the job.
+  void remember_header() {
+    const LogHeader& header = reader_->header;
+    const char* logger_id = header.logger_id[0] != '\0' ? header.logger_id : kDefaultLoggerId;
+    if (!job_->last_logger_id.empty() && job_->last_logger_id == logger_id &&
+        header.session_no == job_->last_session_no) {
+      if (header.split_no == job_->last_split_no) {
+        if (log_enabled(LOG_WARN)) {
+          log_write(LOG_WARN, "Repeated input file (%s, %08u, %08u)", logger_id,
+                    static_cast<unsigned>(header.session_no), static_cast<unsigned>(header.split_no));
+        }
+        paths_.output.continues_previous = true;
+      } else if (static_cast<int64_t>(header.split_no) == static_cast<int64_t>(job_->last_split_no) + 1) {
+        paths_.output.continues_previous = true;
+      }
+    }
+    job_->last_logger_id.assign(logger_id);
+    job_->last_session_no = header.session_no;
+    job_->last_split_no = header.split_no;
+  }
+
+  bool begin_output() {
+    if (job_->writer->new_file(job_->writer, &paths_.output)) return true;
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error on new file");
+    return false;
+  }
+
+  // Hands every accepted frame to the back end. False when the input could
+  // not be positioned or the back end failed.
+  bool pass_frames() {
+    if (log_reader_rewind(reader_) != reader_->data_start) {
+      reader_->read_error = errno;
+      report_read_failure();
+      return false;
+    }
+    // Zeroed once: the reader leaves the data bytes beyond a frame's byte
+    // string as they were, and the line writers read all eight of a classic
+    // frame's bytes at once.
+    CanFrame frame{};
+    while (log_reader_next(reader_, &frame)) {
+      ++job_->frame_count;
+      if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) return false;
+    }
+    return true;
+  }
+
+  // The records read are all the file holds: no read failed and no data
+  // hides behind zero bytes.
+  bool reader_ended_cleanly() {
+    if (log_reader_failed(reader_)) {
+      report_read_failure();
+      return false;
+    }
+    if (log_reader_data_after_zero(reader_)) {
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Input file %.*s holds data after zero bytes that end its records", text_length(input_),
+                  input_.data());
+      }
+      return false;
+    }
+    return true;
+  }
+
+  void report_read_failure() {
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Could not read input file %.*s (%s)", text_length(input_), input_.data(),
+                fs_reason(reader_->read_error != 0 ? reader_->read_error : EIO));
+    }
+  }
+
+  bool end_output() {
+    const bool ended = job_->writer->end_file(job_->writer, &paths_.output);
+    if (paths_.output.kept) {
+      current_level()[paths_.output.output_base] = WrittenOutput{paths_.input_path, paths_.output.output_path};
+    }
+    if (!ended && log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error during end file callback");
+    return ended;
+  }
+
+  // Releases the reader, keeping its counts of the lines that became no frame.
+  void release_log() {
+    skipped_records_ = reader_->skipped_records;
+    malformed_lines_ = reader_->malformed_lines;
+    first_malformed_line_ = reader_->first_malformed_line;
+    job_->log = nullptr;
+    log_reader_free(reader_);
+    reader_ = nullptr;
+  }
+
+  bool close_input() {
+    Stream* stream = stream_;
+    stream_ = nullptr;
+    if (stream_close(stream) == 0) return true;
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Could not close input file after conversion: %.*s (%s)", text_length(input_),
+                input_.data(), fs_reason(errno));
+    }
+    return false;
+  }
+
+  // Record lines that became no frame, in one warning.
+  void report_passed_over_lines() {
+    if (malformed_lines_ > 0 && log_enabled(LOG_WARN)) {
+      log_write(LOG_WARN, "Skipping %llu malformed line(s) of %.*s, the first at line %llu",
+                static_cast<unsigned long long>(malformed_lines_), text_length(input_), input_.data(),
+                static_cast<unsigned long long>(first_malformed_line_));
+    }
+  }
+
+  // Why the input must stay although it was converted; empty when nothing of
+  // it would be lost by removing it.
+  std::string keep_reason() {
+    std::string reason;
+    if (skipped_records_ > 0) {
+      reason = std::to_string(skipped_records_) + " record(s) skipped for a non-increasing timestamp";
+    } else if (malformed_lines_ > 0) {
+      reason = std::to_string(malformed_lines_) + " malformed line(s)";
+    } else if (paths_.output.other_content) {
+      reason = "output file " + paths_.output.output_path + " holds other content";
+    } else if (input_changed()) {
+      reason = "it changed during the conversion";
+    } else if (!made_folders_durable()) {
+      reason = "its output folders could not be synced (" + std::string(fs_reason(errno)) + ")";
+    }
+    return reason;
+  }
+
+  // The input's size or modification time differs from when it was opened.
+  bool input_changed() {
+    EntryInfo now;
+    if (!fs_query(job_->input_fs, input_.data(), input_.size(), &now)) return true;
+    return now.kind != ENTRY_FILE || now.size != opened_as_.size || now.modified_ns != opened_as_.modified_ns;
+  }
+
+  // Syncs the parent of every folder made for the output that is not on
+  // stable storage yet, so that the output can be found after a power loss
+  // (its own folder was synced when it was put in place).
+  bool made_folders_durable() {
+    if (!paths_.output.kept) return true;
+    for (std::string folder = fs_parent_folder(paths_.output.output_path); !folder.empty();
+         folder = fs_parent_folder(folder)) {
+      auto unsynced = job_->unsynced_folders.find(folder);
+      if (unsynced == job_->unsynced_folders.end()) continue;
+      const std::string parent = fs_parent_folder(folder);
+      if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
+      job_->unsynced_folders.erase(unsynced);
+    }
+    return true;
+  }
+
+  // Removes the converted input when nothing of it would be lost.
+  uint32_t remove_input() {
+    const std::string reason = keep_reason();
+    if (!reason.empty()) {
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Keeping input file %.*s: %s", text_length(input_), input_.data(), reason.c_str());
+      }
+      return PATH_FAILED;
+    }
+    if (fs_remove(job_->input_fs, input_.data(), input_.size())) return PATH_OK;
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Could not remove input file after conversion: %.*s (%s)", text_length(input_),
+                input_.data(), fs_reason(errno));
+    }
+    return PATH_FAILED;
+  }
+
+  uint32_t close_and_fail() {
+    if (reader_ != nullptr) release_log();
+    stream_close(stream_);
+    stream_ = nullptr;
+    return fail();
+  }
+
+  uint32_t fail() {
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Error during conversion of %.*s", text_length(input_), input_.data());
+    }
+    return PATH_FAILED;
+  }
+
+  ConversionJob* job_;
+  std::string_view input_;
+  FilePaths paths_;
+  EntryInfo opened_as_;
+  Stream* stream_ = nullptr;
+  LogReader* reader_ = nullptr;
+  uint64_t skipped_records_ = 0;
+  uint64_t malformed_lines_ = 0;
+  uint64_t first_malformed_line_ = 0;
+};
+
+}  // namespace
+
+uint32_t convert_file(ConversionJob* job, std::string_view input_path, std::string_view output_path) {
+  FileConversion conversion(job, input_path, output_path);
+  return conversion.run();
+}

@@ -1,0 +1,34 @@
+#include "formats/formats.h"
+
+#include <strings.h>
+
+#include "output/text_output.h"
+
+namespace {
+
+struct FormatEntry {
+  const char* name;
+  int id;
+  const TextFormat* format;
+};
+
+const FormatEntry kFormats[] = {
+    {"version1", FORMAT_TRACE_V1, &kTraceV1Format},
+    {"version2", FORMAT_TRACE_V2, &kTraceV2Format},
+};
+
+}  // namespace
+
+int output_format_by_name(const char* name) {
+  for (const FormatEntry& entry : kFormats) {
+    if (strcasecmp(name, entry.name) == 0) return entry.id;
+  }
+  return 0;
+}
+
+OutputBackend* output_backend_new(FileSystem* output_fs, int format) {
+  for (const FormatEntry& entry : kFormats) {
+    if (entry.id == format) return text_output_new(output_fs, entry.format);
+  }
+  return nullptr;
+}

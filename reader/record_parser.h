@@ -1,0 +1,140 @@
+// Parsing one record line into a frame: the line split into fields, each
+// field given to the parser of its column. Used by the log reader's record
+// loop only; everything here is inlined into it.
+#pragma once
+
+#include <cstring>
+
+#include "reader/line_scan.h"
+#include "reader/log_reader.h"
+#include "reader/record_fields.h"
+#include "reader/record_time.h"
+
+namespace record_parser {
+
+// Every field of the frame 0, false or empty, then channel 1. The data bytes
+// beyond the (empty) byte string are left as they are: they are no part of it.
+inline void reset_frame(CanFrame* frame) {
+  frame->timestamp = 0.0;
+  frame->channel = 1;
+  frame->id = 0;
+  frame->data.size = 0;
+  frame->kind = 0;
+  frame->extended = false;
+  frame->transmitted = false;
+  frame->fd = false;
+  frame->esi = false;
+  frame->brs = false;
+  frame->remote = false;
+  frame->length = 0;
+}
+
+// The Timestamp column: the composed time, corrected for a wrap of the
+// field's clock. A field that is no time marks the line malformed and leaves
+// the timestamp state as it was.
+[[gnu::always_inline]] inline void parse_timestamp(LogReader* reader, const char* begin, const char* end,
+                                                   CanFrame* frame) {
+  double composed;
+  if (!record_clock_compose(&reader->clock, begin, end, reader->line + sizeof reader->line, &composed)) {
+    reader->line_malformed = true;
+    return;
+  }
+  frame->timestamp = record_clock_settle(&reader->clock, composed);
+}
+
+// Gives the field [begin, end) of the given column kind to its parser.
+[[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
+                                               const char* end, CanFrame* frame) {
+  switch (kind) {
+    case COLUMN_TIMESTAMP:
+      parse_timestamp(reader, begin, end, frame);
+      break;
+    case COLUMN_TYPE:
+      parse_type(begin, end, frame);
+      break;
+    case COLUMN_ID:
+      // "%x" of a field of five to eight digits, read at once; a shorter
+      // field (a standard identifier) digit by digit.
+      if (end - begin < 5 || end - begin > 8 || end - reader->line < 8 ||
+          !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
+        scan_hex_u32(begin, end, &frame->id);
+      }
+      break;
+    case COLUMN_LENGTH:
+      // "%hhu" of a single digit, or by the general reader.
+      if (end - begin == 1 && *begin >= '0' && *begin <= '9') {
+        frame->length = static_cast<uint8_t>(*begin - '0');
+      } else {
+        scan_dec_u8(begin, end, &frame->length);
+      }
+      break;
+    case COLUMN_DATA:
+      parse_data(begin, end, reader->line + sizeof reader->line, frame);
+      break;
+    case COLUMN_LOST:
+    case COLUMN_NONE:
+      break;
+  }
+}
+
+// Parses the record line (length bytes of reader->line) whose columns are
+// kKinds, in this order, with nothing behind them. Returns false, having
+// parsed nothing, when the line's text is longer than 64 bytes or has fewer
+// fields than columns; the general path then takes it. Otherwise each field
+// goes to the parser of its column as split_fields would give it: a field
+// runs to the next separator, the last one to the next separator or the end
+// of the text, and fields beyond the columns are not parsed.
+template <ColumnKind... kKinds>
+[[gnu::always_inline]] inline bool parse_record_as(LogReader* reader, int length, CanFrame* frame) {
+  const char* line = reader->line;
+  const char* text_end = line + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  const size_t size = static_cast<size_t>(text_end - line);
+  static_assert(kLineBufferSize >= 64, "separator_marks reads 64 bytes of the line buffer");
+  if (size > 64) return false;
+  uint64_t marks = line_scan::separator_marks(line, size, reader->header.value_separator);
+  constexpr size_t kFields = sizeof...(kKinds);
+  const char* ends[kFields];
+  for (size_t i = 0; i + 1 < kFields; ++i) {
+    if (marks == 0) return false;
+    ends[i] = line + __builtin_ctzll(marks);
+    marks &= marks - 1;
+  }
+  ends[kFields - 1] = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
+  const char* begin = line;
+  size_t i = 0;
+  auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
+    parse_field(reader, kind, begin, ends[i], frame);
+    begin = ends[i++] + 1;
+  };
+  (field(kKinds), ...);
+  return true;
+}
+
+// Parses the fields of the record line (length bytes of reader->line) into
+// frame, each by the parser of its column.
+[[gnu::always_inline]] inline void parse_record(LogReader* reader, int length, CanFrame* frame) {
+  switch (reader->record_layout) {
+    case RECORD_LAYOUT_WITH_LOST:
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
+              reader, length, frame)) {
+        return;
+      }
+      break;
+    case RECORD_LAYOUT_WITHOUT_LOST:
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(reader, length,
+                                                                                                 frame)) {
+        return;
+      }
+      break;
+    case RECORD_LAYOUT_GENERAL:
+      break;
+  }
+  line_scan::split_fields(reader->line, length, reader->header.value_separator,
+                          [reader, frame](int column, const char* begin, const char* end)
+                              __attribute__((always_inline)) {
+                                parse_field(reader, reader->column_kinds[column], begin, end, frame);
+                              });
+}
+
+}  // namespace record_parser

@@ -1,0 +1,108 @@
+#include "reader/record_time.h"
+
+#include <ctime>
+#include <initializer_list>
+
+namespace {
+
+bool all_digits(const char* text, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+// Remembers the field [begin, end) and its composed template digits, whose
+// whole seconds are t, when the template is well formed (seventeen digits, a
+// month from 1 to 12); forgets the cache otherwise.
+void remember_time_field(RecordClock* clock, const char* begin, const char* end, const char* digits, int64_t t) {
+  TimeFieldCache& cache = clock->time_cache;
+  const size_t length = static_cast<size_t>(end - begin);
+  cache.valid = false;
+  if (length > TimeFieldCache::kFieldCapacity) return;
+  const unsigned month = static_cast<unsigned>(digits[4] - '0') * 10 + static_cast<unsigned>(digits[5] - '0');
+  if (month < 1 || month > 12) return;
+  size_t kept_tail = 0;
+  while (kept_tail < length &&
+         !clock->time_drop[static_cast<unsigned char>(end[-1 - static_cast<ptrdiff_t>(kept_tail)])]) {
+    ++kept_tail;
+  }
+  unsigned millis;
+  cache.midnight = t - record_time_detail::seconds_of_day(digits, &millis);
+  cache.seconds = t;
+  memcpy(cache.field, begin, length);
+  memcpy(cache.digits, digits, kTimeDigits);
+  cache.length = static_cast<uint8_t>(length);
+  cache.kept_tail = static_cast<uint8_t>(kept_tail);
+  cache.valid = true;
+}
+
+}  // namespace
+
+void record_clock_init(RecordClock* clock, const LogHeader& header) {
+  *clock = RecordClock{};
+  memset(clock->time_drop, 0, sizeof clock->time_drop);
+  for (char c : {header.value_separator, header.time_separator, header.time_separator_ms, header.date_separator,
+                 header.time_date_separator, 'T'}) {
+    if (c != '\0') clock->time_drop[static_cast<unsigned char>(c)] = true;
+  }
+  // Of the start-time text (separators and "T" removed) at most its first 17
+  // characters are written from the template's start; of a record's time
+  // field only its last 17 count, written right-aligned. Neither can reach
+  // outside the template.
+  memcpy(clock->time_base, "19700101000000000", kTimeDigits);
+  int written = 0;
+  for (const char* p = header.start_time_text; *p != '\0' && written < kTimeDigits; ++p) {
+    if (!clock->time_drop[static_cast<unsigned char>(*p)]) clock->time_base[written++] = *p;
+  }
+  clock->time_format = header.time_format;
+}
+
+uint32_t wrap_period(uint8_t time_format, double ts) {
+  switch (time_format) {
+    case 1:
+      return 60;
+    case 2:
+      return 3600;
+    case 3:
+      return 86400;
+    case 4:
+    case 5: {
+      const time_t s = static_cast<time_t>(ts);  // toward zero
+      struct tm broken_down = {};
+      if (gmtime_r(&s, &broken_down) == nullptr) return 0;
+      if (time_format == 4) {
+        broken_down.tm_mon += 1;
+      } else {
+        broken_down.tm_year += 1;
+      }
+      return static_cast<uint32_t>(timegm(&broken_down) - s);
+    }
+    default:
+      return 0;
+  }
+}
+
+bool record_time_detail::compose_afresh(RecordClock* clock, const char* begin, const char* end, int64_t* t,
+                                        unsigned* millis) {
+  // The kept characters must all be digits; the last 17 of them count.
+  char kept[kTimeDigits];
+  int count = 0;
+  for (const char* p = end; p > begin;) {
+    const char c = *--p;
+    if (clock->time_drop[static_cast<unsigned char>(c)]) continue;
+    if (c < '0' || c > '9') return false;
+    if (count < kTimeDigits) kept[kTimeDigits - 1 - count++] = c;
+  }
+  char digits[kTimeDigits];
+  memcpy(digits, clock->time_base, kTimeDigits);
+  memcpy(digits + kTimeDigits - count, kept + kTimeDigits - count, static_cast<size_t>(count));
+  if (!all_digits(digits, kTimeDigits)) return false;
+
+  unsigned numbers[7];
+  scan_time_template(digits, numbers);
+  *t = utc_seconds(numbers, &clock->day_cache);
+  *millis = numbers[6];
+  remember_time_field(clock, begin, end, digits, *t);
+  return true;
+}
