@@ -152,6 +152,16 @@ static_assert(kFastLineMax + 16 <= kTraceLineRoom, "line room too small");
 
 }  // namespace
 
+const char* trace_frame_type(const CanFrame& frame) {
+  if (frame.fd) {
+    if (frame.esi && frame.brs) return "BI";
+    if (frame.brs) return "FB";
+    if (frame.esi) return "FE";
+    return "FD";
+  }
+  return frame.remote ? "RR" : "DT";
+}
+
 int format_offset_fast(char* out, double value, int width, int decimals) {
   if (decimals == 3) return format_fixed<3>(out, value, width);
   if (decimals == 1) return format_fixed<1>(out, value, width);
@@ -222,18 +232,4 @@ char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFra
   if (!frame.remote) p = digits::put_spaced_hex(p, frame.data.data(), trace_data_count(frame));
   *p++ = '\n';
   return p;
-}
-
-void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
-  char text[kTraceLineRoom];
-  const char* end = trace_line_v1_write(text, number, offset, frame);
-  if (end == nullptr) return trace_line_v1_append_reference(line, number, offset, frame);
-  line->append(text, static_cast<size_t>(end - text));
-}
-
-void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
-  char text[kTraceLineRoom];
-  const char* end = trace_line_v2_write(text, number, offset, frame);
-  if (end == nullptr) return trace_line_v2_append_reference(line, number, offset, frame);
-  line->append(text, static_cast<size_t>(end - text));
 }

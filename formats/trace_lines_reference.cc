@@ -1,5 +1,5 @@
-// The reference build of the trace lines (stb_sprintf's general formatter)
-// and the header's start value.
+// The reference build of the trace lines (stb_sprintf's general formatter),
+// the lines that fall back to it, and the header's start value.
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -22,16 +22,6 @@ void append_standard_format(std::string* s, const char* format, ...) {
 }
 
 }  // namespace
-
-const char* trace_frame_type(const CanFrame& frame) {
-  if (frame.fd) {
-    if (frame.esi && frame.brs) return "BI";
-    if (frame.brs) return "FB";
-    if (frame.esi) return "FE";
-    return "FD";
-  }
-  return frame.remote ? "RR" : "DT";
-}
 
 void trace_append_start_value(std::string* s, double start_time) {
   const double days = start_time / 86400.0 + 25569.0;
@@ -72,4 +62,19 @@ void trace_line_v2_append_reference(std::string* line, int64_t number, double of
   line->append(frame.length < 10 ? "    " : "   ");
   if (!frame.remote) str_append_hex(line, frame.data.data(), trace_data_count(frame), ' ', true);
   line->push_back('\n');
+}
+
+// The fast build where it takes the values, else the reference build.
+void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kTraceLineRoom];
+  const char* end = trace_line_v1_write(text, number, offset, frame);
+  if (end == nullptr) return trace_line_v1_append_reference(line, number, offset, frame);
+  line->append(text, static_cast<size_t>(end - text));
+}
+
+void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+  char text[kTraceLineRoom];
+  const char* end = trace_line_v2_write(text, number, offset, frame);
+  if (end == nullptr) return trace_line_v2_append_reference(line, number, offset, frame);
+  line->append(text, static_cast<size_t>(end - text));
 }
