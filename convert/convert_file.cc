@@ -3,11 +3,13 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "convert/driver.h"
 #include "convert/job.h"
 #include "convert/paths.h"
+#include "convert/run_events.h"
 #include "fs/file_system.h"
 #include "log/log.h"
 #include "reader/log_reader.h"
@@ -29,7 +31,21 @@ class FileConversion {
     paths_.output.durable = job->options->delete_converted;
   }
 
+  // Converts the file, telling the observer what became of it.
   uint32_t run() {
+    const auto start = std::chrono::steady_clock::now();
+    if (job_->observer != nullptr) log_capture_begin(&capture_);
+    const uint32_t result = convert();
+    log_capture_end();
+    if (job_->observer != nullptr) {
+      outcome_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      tell_observer(result);
+    }
+    return result;
+  }
+
+ private:
+  uint32_t convert() {
     if (output_taken()) return fail();
     make_output_folders();
     if (!open_input() || !open_log() || !accept_header()) return close_and_fail();
@@ -45,7 +61,18 @@ class FileConversion {
     return job_->options->delete_converted ? remove_input() : PATH_OK;
   }
 
- private:
+  void tell_observer(uint32_t result) {
+    outcome_.input_path.assign(input_);
+    if (paths_.output.kept) outcome_.output_path = paths_.output.output_path;
+    outcome_.status = result == PATH_OK ? FileOutcome::Status::kConverted : FileOutcome::Status::kFailed;
+    outcome_.reason = capture_.first_error;
+    outcome_.frames = paths_.output.frames;
+    outcome_.skipped_records = skipped_records_;
+    outcome_.malformed_lines = malformed_lines_;
+    outcome_.bytes = opened_as_.size;
+    job_->observer->file_finished(outcome_);
+  }
+
   // Two inputs of one run never share an output: a sibling that maps to the
   // same output (a.txt and a.TXT) fails before anything is touched.
   bool output_taken() {
@@ -80,6 +107,7 @@ class FileConversion {
   // front of it.
   bool open_input() {
     if (!fs_query(job_->input_fs, input_.data(), input_.size(), &opened_as_)) opened_as_ = EntryInfo{};
+    if (job_->observer != nullptr) job_->observer->file_started(input_, opened_as_.size);
     stream_ = fs_open(job_->input_fs, input_.data(), input_.size(), FS_READ);
     if (stream_ == nullptr) {
       if (log_enabled(LOG_ERROR)) {
@@ -163,9 +191,14 @@ class FileConversion {
     // string as they were, and the line writers read all eight of a classic
     // frame's bytes at once.
     CanFrame frame{};
+    uint64_t reported = 0;
     while (log_reader_next(reader_, &frame)) {
       ++job_->frame_count;
       if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) return false;
+      if (job_->observer != nullptr && reader_->bytes_taken != reported) {
+        job_->observer->bytes_read(reader_->bytes_taken - reported);
+        reported = reader_->bytes_taken;
+      }
     }
     return true;
   }
@@ -283,7 +316,10 @@ class FileConversion {
       }
       return PATH_FAILED;
     }
-    if (fs_remove(job_->input_fs, input_.data(), input_.size())) return PATH_OK;
+    if (fs_remove(job_->input_fs, input_.data(), input_.size())) {
+      outcome_.deleted = true;
+      return PATH_OK;
+    }
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not remove input file after conversion: %.*s (%s)", text_length(input_),
                 input_.data(), fs_reason(errno));
@@ -314,6 +350,8 @@ class FileConversion {
   uint64_t skipped_records_ = 0;
   uint64_t malformed_lines_ = 0;
   uint64_t first_malformed_line_ = 0;
+  LogCapture capture_;
+  FileOutcome outcome_;
 };
 
 }  // namespace

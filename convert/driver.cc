@@ -9,6 +9,7 @@
 #include "convert/convert_file.h"
 #include "convert/job.h"
 #include "convert/paths.h"
+#include "convert/run_events.h"
 #include "fs/file_system.h"
 #include "log/log.h"
 
@@ -35,6 +36,31 @@ class WalkLevel {
   ConversionJob* job_;
 };
 
+// Tells the observer of a path that ended without a conversion.
+void tell_observer(ConversionJob* job, std::string_view input_path, FileOutcome::Status status, int64_t bytes,
+                   std::string reason) {
+  if (job->observer == nullptr) return;
+  FileOutcome outcome;
+  outcome.input_path.assign(input_path);
+  outcome.status = status;
+  outcome.bytes = bytes;
+  outcome.reason = std::move(reason);
+  job->observer->file_finished(outcome);
+}
+
+// Tells the observer what a folder listing found.
+void tell_found(ConversionJob* job, const FolderListing& listing) {
+  if (job->observer == nullptr) return;
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  for (const auto& [name, info] : listing) {
+    if (info.kind != ENTRY_FILE) continue;
+    ++files;
+    bytes += static_cast<uint64_t>(info.size);
+  }
+  job->observer->work_found(files, bytes);
+}
+
 // True when the folder is one of those being walked: a link led back to it.
 bool on_walk_path(const ConversionJob* job, const EntryInfo& folder) {
   for (const auto& [device, inode] : job->walk_path) {
@@ -57,12 +83,16 @@ uint32_t convert_folder(ConversionJob* job, std::string_view input_path, std::st
   }
   FolderListing listing;
   if (!fs_list(job->input_fs, input_path.data(), input_path.size(), &listing)) {
+    const int error = errno;
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not list folder %.*s (%s)", text_length(input_path), input_path.data(),
-                fs_reason(errno));
+                fs_reason(error));
     }
+    tell_observer(job, input_path, FileOutcome::Status::kFailed, 0,
+                  "Could not list folder " + std::string(input_path) + " (" + fs_reason(error) + ")");
     return PATH_FAILED;
   }
+  tell_found(job, listing);
   WalkLevel level(job, folder);
   uint32_t result = PATH_OK;
   std::string child_input;
@@ -76,6 +106,8 @@ uint32_t convert_folder(ConversionJob* job, std::string_view input_path, std::st
       if (log_enabled(LOG_ERROR)) {
         log_write(LOG_ERROR, "Could not query %s (%s)", child_input.c_str(), fs_reason(info.error));
       }
+      tell_observer(job, child_input, FileOutcome::Status::kFailed, 0,
+                    std::string("Could not query ") + child_input + " (" + fs_reason(info.error) + ")");
       result |= PATH_FAILED;
       continue;
     }
@@ -104,7 +136,10 @@ uint32_t convert_path(ConversionJob* job, std::string_view input_path, std::stri
       }
       return PATH_MISSING;
     case ENTRY_FILE:
-      if (!path_extension_is_txt(path_extension(input_path))) return PATH_OK;
+      if (!path_extension_is_txt(path_extension(input_path))) {
+        tell_observer(job, input_path, FileOutcome::Status::kPassedOver, info.size, {});
+        return PATH_OK;
+      }
       return convert_file(job, input_path, output_path);
     default:
       return PATH_OTHER;
@@ -117,6 +152,12 @@ uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) 
   job->written_outputs.emplace_back();
   for (const std::string& input : inputs) {
     std::string output = input;
+    if (job->observer != nullptr) {
+      EntryInfo info{};
+      if (fs_query(job->input_fs, input.data(), input.size(), &info) && info.kind == ENTRY_FILE) {
+        job->observer->work_found(1, static_cast<uint64_t>(info.size));
+      }
+    }
     if (!job->options->no_append_root) {
       EntryInfo info{};
       if (!fs_query(job->input_fs, input.data(), input.size(), &info)) {

@@ -13,6 +13,7 @@
 
 struct FileSystem;
 struct LogReader;
+class RunObserver;
 
 // The switches that the conversion driver reads.
 struct RunOptions {
@@ -47,6 +48,7 @@ struct ConversionJob {
   int32_t last_session_no = 0;
   int32_t last_split_no = 0;
   LogReader* log = nullptr;        // reader of the file being converted
+  RunObserver* observer = nullptr;  // told what happens; may be missing
 
   // Output bases written in this run, each with the input it was written
   // for, so that two inputs never write the same output. Two files can only

@@ -13,8 +13,49 @@
 #include <ctime>
 
 int32_t log_level = LOG_NONE;
+int32_t log_format_level = LOG_NONE;
 
-void log_set_level(int32_t level) { log_level = level; }
+namespace {
+
+bool keep_error_texts = false;
+thread_local LogCapture* current_capture = nullptr;
+std::atomic<LogOutput> output_to{nullptr};
+
+void write_out(const char* text, size_t length) {
+  LogOutput output = output_to.load(std::memory_order_acquire);
+  if (output != nullptr) {
+    output(text, length);
+    return;
+  }
+  ssize_t ignored = write(2, text, length);
+  (void)ignored;
+}
+
+void update_format_level() {
+  log_format_level = keep_error_texts && log_level > LOG_ERROR ? LOG_ERROR : log_level;
+}
+
+}  // namespace
+
+void log_set_level(int32_t level) {
+  log_level = level;
+  update_format_level();
+}
+
+void log_keep_error_texts() {
+  keep_error_texts = true;
+  update_format_level();
+}
+
+void log_capture_begin(LogCapture* capture) { current_capture = capture; }
+
+void log_capture_end() { current_capture = nullptr; }
+
+void log_write_held(const std::string& lines) {
+  if (!lines.empty()) write_out(lines.data(), lines.size());
+}
+
+void log_set_output(LogOutput output) { output_to.store(output, std::memory_order_release); }
 
 namespace {
 
@@ -91,6 +132,18 @@ char* put_padded(char* p, long value, int width) {
   return p;
 }
 
+// Where the message of a line built by format_line begins: behind the
+// context's level letter and its blank.
+int message_start(const char* line, int length) {
+  int blanks = 0;
+  for (int i = 0; i < length; ++i) {
+    // Date, time, process, thread and letter are each followed by a blank;
+    // numbers may be padded with more, so count the fields, not the blanks.
+    if (line[i] == ' ' && i > 0 && line[i - 1] != ' ' && ++blanks == 5) return i + 1;
+  }
+  return length;
+}
+
 // Builds the line into buffer (kLineBuffer bytes). Returns its length,
 // line feed included.
 int format_line(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid,
@@ -142,8 +195,18 @@ void log_write(int32_t level, const char* format, ...) {
   int length = format_line(buffer, level, now.tv_sec, now.tv_usec, static_cast<long>(getpid()),
                            static_cast<long>(syscall(SYS_gettid)), format, arguments);
   va_end(arguments);
-  ssize_t ignored = write(2, buffer, static_cast<size_t>(length));
-  (void)ignored;
+  LogCapture* capture = current_capture;
+  if (capture != nullptr && level >= LOG_ERROR && capture->first_error.empty()) {
+    // The message alone: behind the context, before the line feed.
+    const char* message = buffer + message_start(buffer, length);
+    capture->first_error.assign(message, static_cast<size_t>(buffer + length - 1 - message));
+  }
+  if (keep_error_texts && level < log_level) return;  // formatted for its text only
+  if (capture != nullptr && capture->hold) {
+    capture->lines.append(buffer, static_cast<size_t>(length));
+    return;
+  }
+  write_out(buffer, static_cast<size_t>(length));
 }
 
 int log_format_line(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid,

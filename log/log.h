@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum LogLevel : int32_t {
   LOG_VERBOSE = 1,
@@ -19,17 +20,52 @@ enum LogLevel : int32_t {
 // Starts at LOG_NONE, so nothing is shown until the command line sets it.
 extern int32_t log_level;
 
+// The lowest level that is formatted at all: the output level, or LOG_ERROR
+// when errors are wanted for their text although they are not shown
+// (log_keep_error_texts).
+extern int32_t log_format_level;
+
 // Sets the output level.
 void log_set_level(int32_t level);
 
-// True when a message of this level would be written. Call sites test this
+// Makes every error message formatted, shown or not, so that a capture can
+// keep the text of its first error. Set once before any thread starts.
+void log_keep_error_texts();
+
+// True when a message of this level would be formatted. Call sites test this
 // before formatting anything, so a suppressed message costs one comparison:
 //   if (log_enabled(LOG_WARN)) log_write(LOG_WARN, "...", ...);
-inline bool log_enabled(int32_t level) { return level >= log_level; }
+inline bool log_enabled(int32_t level) { return level >= log_format_level; }
+
+// The messages of one piece of work, taken by the thread that does it while
+// the capture is on (log_capture_begin): lines that would be shown are held
+// in `lines` instead of being written when `hold` is set (so that they can be
+// written in order later, log_write_held), and the message text of the first
+// error is kept whether shown or not.
+struct LogCapture {
+  bool hold = false;
+  std::string lines;        // whole lines, line feeds included
+  std::string first_error;  // the message of the first error or fatal line, without its context
+};
+
+// Sends the calling thread's messages to capture until log_capture_end.
+void log_capture_begin(LogCapture* capture);
+void log_capture_end();
+
+// Writes lines (whole lines) to standard error as log_write writes a line.
+void log_write_held(const std::string& lines);
+
+// Where lines go: by default one write() to file descriptor 2 per line. A
+// replacement (a status line that must be cleared first, say) is called with
+// each line, or the held lines of a capture, one call at a time.
+using LogOutput = void (*)(const char* text, size_t length);
+void log_set_output(LogOutput output);
 
 // Builds one line (context, message cut so the text ends at character 510,
-// line feed) and writes it with one write() to file descriptor 2. Writes
-// whatever it is given: the level test is the caller's.
+// line feed) and writes it with one write() to file descriptor 2, or hands it
+// to the calling thread's capture. Writes whatever it is given, but for an
+// error formatted only for its text (log_keep_error_texts): the level test is
+// the caller's.
 void log_write(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Builds the line of log_write into buffer (at least 512 bytes) for the given

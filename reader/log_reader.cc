@@ -22,6 +22,7 @@ void note_read_failure(LogReader* reader) {
 // Hands the bytes taken from the window back to the stream as consumed and
 // empties the window. Called before any other operation on the stream.
 void settle_window(LogReader* reader) {
+  reader->bytes_taken += static_cast<uint64_t>(reader->window_at - reader->window_begin);
   if (reader->window_looked && reader->window_at != reader->window_begin) {
     stream_consume(reader->stream, reader->window_at - reader->window_begin);
   }

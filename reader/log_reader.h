@@ -61,6 +61,7 @@ struct LogReader {
   const unsigned char* window_at;
   const unsigned char* window_end;
   bool window_looked;       // from stream_look (else byte_slot, read already)
+  uint64_t bytes_taken;     // bytes of the input taken through windows so far (whole windows)
   unsigned char byte_slot;  // the byte of a stream without a window
 
   char line[kLineBufferSize + 1];  // the line buffer, reused for every line, and a terminator
