@@ -1,6 +1,9 @@
 #include "app/command_line.h"
 
 #include <argtable2.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstddef>
 #include <cstdlib>
@@ -130,6 +133,7 @@ struct Options {
   arg_lit* delete_converted = nullptr;
   arg_lit* no_append_root = nullptr;
   arg_int* buffer = nullptr;
+  arg_int* jobs = nullptr;
   struct arg_end* end = nullptr;
 };
 
@@ -146,8 +150,9 @@ bool build_option_table(RunConfig* config, int argc, Options* options, OptionTab
   options->delete_converted = arg_lit0("d", "delete-converted", "deletes files after conversion if specified");
   options->no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
   options->buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
+  options->jobs = arg_int0("j", "jobs", "<n>", "logs converted at the same time, 0 for one per processor (default 1)");
   table->insert(table->end(), {options->help, options->version, options->verbosity, options->non_interactive,
-                               options->delete_converted, options->no_append_root, options->buffer});
+                               options->delete_converted, options->no_append_root, options->buffer, options->jobs});
 
   if (config->hooks != nullptr && config->hooks->add_options != nullptr &&
       !config->hooks->add_options(&config->output, table)) {
@@ -204,6 +209,8 @@ void store_switches(const Options& options, RunOptions* run) {
   run->no_append_root = options.no_append_root->count == 1;
   run->non_interactive = options.non_interactive->count == 1;
   run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
+  run->jobs = options.jobs->count > 0 ? options.jobs->ival[0] : 1;
+  if (run->jobs == 0) run->jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
 }  // namespace
@@ -251,6 +258,11 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   }
   if (!apply_verbosity(options, status)) return false;
   store_switches(options, &config->options);
+  if (config->options.jobs < 0) {
+    if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "Invalid number of jobs: %d", config->options.jobs);
+    *status = 131;
+    return false;
+  }
   if (config->inputs.empty()) {
     *status = 132;
     return false;

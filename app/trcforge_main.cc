@@ -15,6 +15,9 @@ int convert_inputs(RunConfig* config, int fallback) {
   OutputBackend* writer = output_backend_new(config->output_fs, config->output.format);
   if (writer == nullptr) return fallback;
   ConversionJob* job = job_new(config->input_fs, config->output_fs, true, &config->options, writer);
+  if (job != nullptr) {
+    job->make_writer = [config] { return output_backend_new(config->output_fs, config->output.format); };
+  }
   int status = fallback;
   if (job != nullptr) status = static_cast<int>(run_inputs(job, config->inputs));
   job_free(job);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "convert/driver.h"
+#include "convert/file_task.h"
 #include "convert/job.h"
 #include "convert/paths.h"
 #include "convert/run_events.h"
@@ -24,24 +25,25 @@ int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 // One file's conversion, step by step. Each step logs its own failure.
 class FileConversion {
  public:
-  FileConversion(ConversionJob* job, std::string_view input_path, std::string_view output_path)
-      : job_(job), input_(input_path) {
-    paths_.input_path.assign(input_path);
-    paths_.output.output_base.assign(path_output_base(output_path));
+  FileConversion(ConversionJob* job, FileTask* task) : job_(job), task_(task), input_(task->input_path) {
+    paths_.input_path = task->input_path;
+    paths_.output.output_base.assign(path_output_base(task->output_path));
     paths_.output.durable = job->options->delete_converted;
   }
 
-  // Converts the file, telling the observer what became of it.
-  uint32_t run() {
+  // Converts the file and leaves in the task what became of it. The file's
+  // messages go to the task's capture while it converts.
+  void run(bool hold_messages) {
     const auto start = std::chrono::steady_clock::now();
-    if (job_->observer != nullptr) log_capture_begin(&capture_);
-    const uint32_t result = convert();
+    task_->capture.hold = hold_messages;
+    log_capture_begin(&task_->capture);
+    task_->result = convert();
+    if (!task_->header_after->published()) task_->header_after->publish(task_->header_before->wait());
     log_capture_end();
-    if (job_->observer != nullptr) {
-      outcome_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      tell_observer(result);
-    }
-    return result;
+    task_->kept = paths_.output.kept;
+    task_->output_name = paths_.output.output_path;
+    task_->outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fill_outcome();
   }
 
  private:
@@ -61,36 +63,34 @@ class FileConversion {
     return job_->options->delete_converted ? remove_input() : PATH_OK;
   }
 
-  void tell_observer(uint32_t result) {
-    outcome_.input_path.assign(input_);
-    if (paths_.output.kept) outcome_.output_path = paths_.output.output_path;
-    outcome_.status = result == PATH_OK ? FileOutcome::Status::kConverted : FileOutcome::Status::kFailed;
-    outcome_.reason = capture_.first_error;
-    outcome_.frames = paths_.output.frames;
-    outcome_.skipped_records = skipped_records_;
-    outcome_.malformed_lines = malformed_lines_;
-    outcome_.bytes = opened_as_.size;
-    job_->observer->file_finished(outcome_);
+  void fill_outcome() {
+    FileOutcome& outcome = task_->outcome;
+    outcome.input_path = task_->input_path;
+    if (paths_.output.kept) outcome.output_path = paths_.output.output_path;
+    outcome.status = task_->result == PATH_OK ? FileOutcome::Status::kConverted : FileOutcome::Status::kFailed;
+    outcome.reason = task_->capture.first_error;
+    outcome.frames = paths_.output.frames;
+    outcome.skipped_records = skipped_records_;
+    outcome.malformed_lines = malformed_lines_;
+    outcome.bytes = opened_as_.size;
   }
 
   // Two inputs of one run never share an output: a sibling that maps to the
-  // same output (a.txt and a.TXT) fails before anything is touched.
+  // same output (a.txt and a.TXT) fails before anything is touched when an
+  // earlier one kept its output.
   bool output_taken() {
-    auto& written = current_level();
-    auto earlier = written.find(paths_.output.output_base);
-    if (earlier == written.end() || earlier->second.input_path == paths_.input_path) return false;
-    if (log_enabled(LOG_ERROR)) {
-      log_write(LOG_ERROR, "Output file %s was already written for %.*s", earlier->second.output_path.c_str(),
-                text_length(earlier->second.input_path), earlier->second.input_path.data());
+    for (const FileTask* earlier = task_->same_output_before.get(); earlier != nullptr;
+         earlier = earlier->same_output_before.get()) {
+      earlier->wait_done();
+      if (!earlier->kept) continue;
+      if (earlier->input_path == task_->input_path) return false;  // the same input named twice
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Output file %s was already written for %s", earlier->output_name.c_str(),
+                  earlier->input_path.c_str());
+      }
+      return true;
     }
-    return true;
-  }
-
-  // The level of the run's written outputs that the files being visited now
-  // are recorded in.
-  std::map<std::string, WrittenOutput>& current_level() {
-    if (job_->written_outputs.empty()) job_->written_outputs.emplace_back();
-    return job_->written_outputs.back();
+    return false;
   }
 
   // Makes the output's folder and its missing parents. A failure shows when
@@ -100,7 +100,9 @@ class FileConversion {
     const std::string_view folder = path_folder(paths_.output.output_base);
     std::vector<std::string> made;
     fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made);
-    job_->unsynced_folders.insert(made.begin(), made.end());
+    if (made.empty()) return;
+    std::lock_guard<std::mutex> lock(job_->folders->mutex);
+    job_->folders->unsynced.insert(made.begin(), made.end());
   }
 
   // Opens the input, notes its size and time, and puts the read window in
@@ -151,26 +153,25 @@ class FileConversion {
     return false;
   }
 
-  // Compares the header with the last accepted one ("Repeated input file",
-  // continuation) and remembers it in the job.
+  // Compares the header with the last one accepted before this file in walk
+  // order ("Repeated input file", continuation), and makes it the last one
+  // for the file after this.
   void remember_header() {
     const LogHeader& header = reader_->header;
     const char* logger_id = header.logger_id[0] != '\0' ? header.logger_id : kDefaultLoggerId;
-    if (!job_->last_logger_id.empty() && job_->last_logger_id == logger_id &&
-        header.session_no == job_->last_session_no) {
-      if (header.split_no == job_->last_split_no) {
+    const HeaderIdentity last = task_->header_before->wait();
+    if (!last.logger_id.empty() && last.logger_id == logger_id && header.session_no == last.session_no) {
+      if (header.split_no == last.split_no) {
         if (log_enabled(LOG_WARN)) {
           log_write(LOG_WARN, "Repeated input file (%s, %08u, %08u)", logger_id,
                     static_cast<unsigned>(header.session_no), static_cast<unsigned>(header.split_no));
         }
         paths_.output.continues_previous = true;
-      } else if (static_cast<int64_t>(header.split_no) == static_cast<int64_t>(job_->last_split_no) + 1) {
+      } else if (static_cast<int64_t>(header.split_no) == static_cast<int64_t>(last.split_no) + 1) {
         paths_.output.continues_previous = true;
       }
     }
-    job_->last_logger_id.assign(logger_id);
-    job_->last_session_no = header.session_no;
-    job_->last_split_no = header.split_no;
+    task_->header_after->publish(HeaderIdentity{logger_id, header.session_no, header.split_no});
   }
 
   bool begin_output() {
@@ -229,9 +230,6 @@ class FileConversion {
 
   bool end_output() {
     const bool ended = job_->writer->end_file(job_->writer, &paths_.output);
-    if (paths_.output.kept) {
-      current_level()[paths_.output.output_base] = WrittenOutput{paths_.input_path, paths_.output.output_path};
-    }
     if (!ended && log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error during end file callback");
     return ended;
   }
@@ -296,13 +294,15 @@ class FileConversion {
   // (its own folder was synced when it was put in place).
   bool made_folders_durable() {
     if (!paths_.output.kept) return true;
+    std::lock_guard<std::mutex> lock(job_->folders->mutex);
+    std::set<std::string>& unsynced = job_->folders->unsynced;
     for (std::string folder = fs_parent_folder(paths_.output.output_path); !folder.empty();
          folder = fs_parent_folder(folder)) {
-      auto unsynced = job_->unsynced_folders.find(folder);
-      if (unsynced == job_->unsynced_folders.end()) continue;
+      auto made = unsynced.find(folder);
+      if (made == unsynced.end()) continue;
       const std::string parent = fs_parent_folder(folder);
       if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
-      job_->unsynced_folders.erase(unsynced);
+      unsynced.erase(made);
     }
     return true;
   }
@@ -317,7 +317,7 @@ class FileConversion {
       return PATH_FAILED;
     }
     if (fs_remove(job_->input_fs, input_.data(), input_.size())) {
-      outcome_.deleted = true;
+      task_->outcome.deleted = true;
       return PATH_OK;
     }
     if (log_enabled(LOG_ERROR)) {
@@ -342,6 +342,7 @@ class FileConversion {
   }
 
   ConversionJob* job_;
+  FileTask* task_;
   std::string_view input_;
   FilePaths paths_;
   EntryInfo opened_as_;
@@ -350,13 +351,11 @@ class FileConversion {
   uint64_t skipped_records_ = 0;
   uint64_t malformed_lines_ = 0;
   uint64_t first_malformed_line_ = 0;
-  LogCapture capture_;
-  FileOutcome outcome_;
 };
 
 }  // namespace
 
-uint32_t convert_file(ConversionJob* job, std::string_view input_path, std::string_view output_path) {
-  FileConversion conversion(job, input_path, output_path);
-  return conversion.run();
+void convert_file(ConversionJob* job, FileTask* task, bool hold_messages) {
+  FileConversion conversion(job, task);
+  conversion.run(hold_messages);
 }

@@ -2,12 +2,13 @@
 // log afterwards when that was asked for and nothing of it can be lost.
 #pragma once
 
-#include <cstdint>
-#include <string_view>
-
 struct ConversionJob;
+struct FileTask;
 
-// Converts the "txt" file input_path (relative to the root of job->input_fs)
-// into an output whose name is output_path (relative to the root of
-// job->output_fs) without its extension. Returns PATH_OK or PATH_FAILED.
-uint32_t convert_file(ConversionJob* job, std::string_view input_path, std::string_view output_path);
+// Converts the "txt" file of the task (relative to the root of
+// job->input_fs) into an output whose name is the task's output path
+// (relative to the root of job->output_fs) without its extension, and leaves
+// in the task what became of it: its result (PATH_OK or PATH_FAILED), its
+// outcome and its messages (held in the task when hold_messages is set,
+// written as they come otherwise).
+void convert_file(ConversionJob* job, FileTask* task, bool hold_messages);

@@ -1,12 +1,16 @@
 // The folder walk: every input named on the command line, folders depth
-// first in byte order of their entries' names, each "txt" file handed to
-// convert_file.
+// first in byte order of their entries' names, each "txt" file handed to the
+// executor as a task linked to the files before it.
 #include "convert/driver.h"
 
 #include <cerrno>
 #include <map>
+#include <memory>
+#include <utility>
+#include <vector>
 
-#include "convert/convert_file.h"
+#include "convert/executor.h"
+#include "convert/file_task.h"
 #include "convert/job.h"
 #include "convert/paths.h"
 #include "convert/run_events.h"
@@ -17,165 +21,198 @@ namespace {
 
 int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 
-// One folder being walked, for the duration of a scope: a level of written
-// outputs and an entry of the walk path.
-class WalkLevel {
+class Walk {
  public:
-  WalkLevel(ConversionJob* job, const EntryInfo& folder) : job_(job) {
-    job_->written_outputs.emplace_back();
-    job_->walk_path.emplace_back(folder.device, folder.inode);
+  explicit Walk(ConversionJob* job) : job_(job), executor_(job) { levels_.emplace_back(); }
+
+  // Converts every input in order. Returns the OR of the path results, or
+  // PATH_OTHER alone when a status query failed and the run ended there.
+  uint32_t run(const std::vector<std::string>& inputs) {
+    uint32_t result = PATH_OK;
+    bool aborted = false;
+    for (const std::string& input : inputs) {
+      std::string output;
+      aborted = !output_name_of_input(input, &output);
+      if (!aborted) {
+        const uint32_t path_result = convert_path(input, output);
+        aborted = (path_result & kPathAbortRun) != 0;
+        result |= path_result;
+      }
+      if (aborted) break;
+    }
+    result |= executor_.finish();
+    return aborted ? PATH_OTHER : result;
   }
-  ~WalkLevel() {
-    job_->written_outputs.pop_back();
-    job_->walk_path.pop_back();
-  }
-  WalkLevel(const WalkLevel&) = delete;
-  WalkLevel& operator=(const WalkLevel&) = delete;
 
  private:
-  ConversionJob* job_;
-};
-
-// Tells the observer of a path that ended without a conversion.
-void tell_observer(ConversionJob* job, std::string_view input_path, FileOutcome::Status status, int64_t bytes,
-                   std::string reason) {
-  if (job->observer == nullptr) return;
-  FileOutcome outcome;
-  outcome.input_path.assign(input_path);
-  outcome.status = status;
-  outcome.bytes = bytes;
-  outcome.reason = std::move(reason);
-  job->observer->file_finished(outcome);
-}
-
-// Tells the observer what a folder listing found.
-void tell_found(ConversionJob* job, const FolderListing& listing) {
-  if (job->observer == nullptr) return;
-  uint64_t files = 0;
-  uint64_t bytes = 0;
-  for (const auto& [name, info] : listing) {
-    if (info.kind != ENTRY_FILE) continue;
-    ++files;
-    bytes += static_cast<uint64_t>(info.size);
-  }
-  job->observer->work_found(files, bytes);
-}
-
-// True when the folder is one of those being walked: a link led back to it.
-bool on_walk_path(const ConversionJob* job, const EntryInfo& folder) {
-  for (const auto& [device, inode] : job->walk_path) {
-    if (device == folder.device && inode == folder.inode) return true;
-  }
-  return false;
-}
-
-// Converts every entry of a folder. A folder reached again through a link is
-// not entered; a folder that cannot be listed, and an entry whose status
-// cannot be queried, fail.
-uint32_t convert_folder(ConversionJob* job, std::string_view input_path, std::string_view output_path,
-                        const EntryInfo& folder) {
-  if (on_walk_path(job, folder)) {
-    if (log_enabled(LOG_WARN)) {
-      log_write(LOG_WARN, "Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
-                input_path.data());
+  // The output name of a command-line input: a folder gets "_out" after its
+  // name unless the options say otherwise. False (after a fatal message) when
+  // the input cannot be queried.
+  bool output_name_of_input(const std::string& input, std::string* output) {
+    *output = input;
+    EntryInfo info{};
+    const bool queried = fs_query(job_->input_fs, input.data(), input.size(), &info);
+    if (queried && info.kind == ENTRY_FILE && job_->observer != nullptr) {
+      job_->observer->work_found(1, static_cast<uint64_t>(info.size));
     }
-    return PATH_OK;
-  }
-  FolderListing listing;
-  if (!fs_list(job->input_fs, input_path.data(), input_path.size(), &listing)) {
-    const int error = errno;
-    if (log_enabled(LOG_ERROR)) {
-      log_write(LOG_ERROR, "Could not list folder %.*s (%s)", text_length(input_path), input_path.data(),
-                fs_reason(error));
-    }
-    tell_observer(job, input_path, FileOutcome::Status::kFailed, 0,
-                  "Could not list folder " + std::string(input_path) + " (" + fs_reason(error) + ")");
-    return PATH_FAILED;
-  }
-  tell_found(job, listing);
-  WalkLevel level(job, folder);
-  uint32_t result = PATH_OK;
-  std::string child_input;
-  std::string child_output;
-  for (const auto& [name, info] : listing) {
-    child_input.clear();
-    child_output.clear();
-    path_append_child(child_input, input_path, name);
-    path_append_child(child_output, output_path, name);
-    if (info.error != 0) {
-      if (log_enabled(LOG_ERROR)) {
-        log_write(LOG_ERROR, "Could not query %s (%s)", child_input.c_str(), fs_reason(info.error));
+    if (job_->options->no_append_root) return true;
+    if (!queried) {
+      if (log_enabled(LOG_FATAL)) {
+        log_write(LOG_FATAL, "Could not query %.*s for information", text_length(input), input.data());
       }
-      tell_observer(job, child_input, FileOutcome::Status::kFailed, 0,
-                    std::string("Could not query ") + child_input + " (" + fs_reason(info.error) + ")");
-      result |= PATH_FAILED;
-      continue;
+      return false;
     }
-    result |= convert_path(job, child_input, child_output);
-    if (result & kPathAbortRun) break;
+    if (info.kind == ENTRY_FOLDER) *output = path_with_out_suffix(input);
+    return true;
   }
-  return result;
-}
+
+  // Converts one path: a folder with everything below it, a "txt" file into
+  // an output; passes over other files. The result of a file comes with the
+  // executor's; kPathAbortRun when a status query failed.
+  uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
+    EntryInfo info{};
+    if (!fs_query(job_->input_fs, input_path.data(), input_path.size(), &info)) {
+      if (log_enabled(LOG_FATAL)) {
+        log_write(LOG_FATAL, "Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
+      }
+      return kPathAbortRun;
+    }
+    switch (info.kind) {
+      case ENTRY_FOLDER:
+        return convert_folder(input_path, output_path, info);
+      case ENTRY_MISSING:
+        if (log_enabled(LOG_WARN)) {
+          log_write(LOG_WARN, "Could not find input file/folder %.*s", text_length(input_path), input_path.data());
+        }
+        return PATH_MISSING;
+      case ENTRY_FILE:
+        if (!path_extension_is_txt(path_extension(input_path))) {
+          note(input_path, FileOutcome::Status::kPassedOver, info.size, {});
+        } else {
+          executor_.convert(new_task(input_path, output_path));
+        }
+        return PATH_OK;
+      default:
+        return PATH_OTHER;
+    }
+  }
+
+  // Converts every entry of a folder. A folder reached again through a link
+  // is not entered; a folder that cannot be listed, and an entry whose status
+  // cannot be queried, fail.
+  uint32_t convert_folder(std::string_view input_path, std::string_view output_path, const EntryInfo& folder) {
+    if (on_walk_path(folder)) {
+      if (log_enabled(LOG_WARN)) {
+        log_write(LOG_WARN, "Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
+                  input_path.data());
+      }
+      return PATH_OK;
+    }
+    FolderListing listing;
+    if (!fs_list(job_->input_fs, input_path.data(), input_path.size(), &listing)) {
+      report_unreachable("Could not list folder ", input_path, errno);
+      return PATH_FAILED;
+    }
+    tell_found(listing);
+    levels_.emplace_back();
+    walk_path_.emplace_back(folder.device, folder.inode);
+    const uint32_t result = convert_entries(input_path, output_path, listing);
+    walk_path_.pop_back();
+    levels_.pop_back();
+    return result;
+  }
+
+  uint32_t convert_entries(std::string_view input_path, std::string_view output_path, const FolderListing& listing) {
+    uint32_t result = PATH_OK;
+    std::string child_input;
+    std::string child_output;
+    for (const auto& [name, info] : listing) {
+      child_input.clear();
+      child_output.clear();
+      path_append_child(child_input, input_path, name);
+      path_append_child(child_output, output_path, name);
+      if (info.error != 0) {
+        report_unreachable("Could not query ", child_input, info.error);
+        result |= PATH_FAILED;
+        continue;
+      }
+      result |= convert_path(child_input, child_output);
+      if (result & kPathAbortRun) break;
+    }
+    return result;
+  }
+
+  // The task of a "txt" file, linked to the file before it in walk order and
+  // to an earlier file of its folder level with the same output base.
+  std::shared_ptr<FileTask> new_task(std::string_view input_path, std::string_view output_path) {
+    auto task = std::make_shared<FileTask>();
+    task->input_path.assign(input_path);
+    task->output_path.assign(output_path);
+    task->header_before = last_header_;
+    task->header_after = std::make_shared<HeaderSlot>();
+    last_header_ = task->header_after;
+    std::shared_ptr<FileTask>& same_output = levels_.back()[std::string(path_output_base(output_path))];
+    task->same_output_before = std::move(same_output);
+    same_output = task;
+    return task;
+  }
+
+  // True when the folder is one of those being walked: a link led back to it.
+  bool on_walk_path(const EntryInfo& folder) const {
+    for (const auto& [device, inode] : walk_path_) {
+      if (device == folder.device && inode == folder.inode) return true;
+    }
+    return false;
+  }
+
+  // A path the walk could not reach: an error naming it and the reason.
+  void report_unreachable(const char* what, std::string_view path, int error) {
+    std::string message = what + std::string(path) + " (" + fs_reason(error) + ")";
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
+    note(path, FileOutcome::Status::kFailed, 0, std::move(message));
+  }
+
+  // An outcome of the walk itself, for the observer.
+  void note(std::string_view input_path, FileOutcome::Status status, int64_t bytes, std::string reason) {
+    if (job_->observer == nullptr) return;
+    FileOutcome outcome;
+    outcome.input_path.assign(input_path);
+    outcome.status = status;
+    outcome.bytes = bytes;
+    outcome.reason = std::move(reason);
+    executor_.note(std::move(outcome));
+  }
+
+  // Tells the observer what a folder listing found.
+  void tell_found(const FolderListing& listing) {
+    if (job_->observer == nullptr) return;
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+    for (const auto& [name, info] : listing) {
+      if (info.kind != ENTRY_FILE) continue;
+      ++files;
+      bytes += static_cast<uint64_t>(info.size);
+    }
+    job_->observer->work_found(files, bytes);
+  }
+
+  ConversionJob* job_;
+  Executor executor_;
+  // The files of each folder level being walked (the command-line inputs
+  // form the first level) by output base: two files can only share an output
+  // when they are siblings, so memory follows the width of one folder times
+  // the depth, not the size of the tree.
+  std::vector<std::map<std::string, std::shared_ptr<FileTask>>> levels_;
+  // The folders being walked, outermost first, by device and inode.
+  std::vector<std::pair<uint64_t, uint64_t>> walk_path_;
+  // The header identity after the last file handed over.
+  std::shared_ptr<HeaderSlot> last_header_ = std::make_shared<HeaderSlot>(HeaderIdentity{});
+};
 
 }  // namespace
 
-uint32_t convert_path(ConversionJob* job, std::string_view input_path, std::string_view output_path) {
-  EntryInfo info{};
-  if (!fs_query(job->input_fs, input_path.data(), input_path.size(), &info)) {
-    if (log_enabled(LOG_FATAL)) {
-      log_write(LOG_FATAL, "Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
-    }
-    return kPathAbortRun;
-  }
-  switch (info.kind) {
-    case ENTRY_FOLDER:
-      return convert_folder(job, input_path, output_path, info);
-    case ENTRY_MISSING:
-      if (log_enabled(LOG_WARN)) {
-        log_write(LOG_WARN, "Could not find input file/folder %.*s", text_length(input_path), input_path.data());
-      }
-      return PATH_MISSING;
-    case ENTRY_FILE:
-      if (!path_extension_is_txt(path_extension(input_path))) {
-        tell_observer(job, input_path, FileOutcome::Status::kPassedOver, info.size, {});
-        return PATH_OK;
-      }
-      return convert_file(job, input_path, output_path);
-    default:
-      return PATH_OTHER;
-  }
-}
-
 uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) {
-  uint32_t result = PATH_OK;
-  if (inputs.empty()) return result;
-  job->written_outputs.emplace_back();
-  for (const std::string& input : inputs) {
-    std::string output = input;
-    if (job->observer != nullptr) {
-      EntryInfo info{};
-      if (fs_query(job->input_fs, input.data(), input.size(), &info) && info.kind == ENTRY_FILE) {
-        job->observer->work_found(1, static_cast<uint64_t>(info.size));
-      }
-    }
-    if (!job->options->no_append_root) {
-      EntryInfo info{};
-      if (!fs_query(job->input_fs, input.data(), input.size(), &info)) {
-        if (log_enabled(LOG_FATAL)) {
-          log_write(LOG_FATAL, "Could not query %.*s for information", text_length(input), input.data());
-        }
-        result = PATH_OTHER;
-        break;
-      }
-      if (info.kind == ENTRY_FOLDER) output = path_with_out_suffix(input);
-    }
-    const uint32_t path_result = convert_path(job, input, output);
-    if (path_result & kPathAbortRun) {
-      result = PATH_OTHER;
-      break;
-    }
-    result |= path_result;
-  }
-  job->written_outputs.pop_back();
-  return result;
+  if (inputs.empty()) return PATH_OK;
+  Walk walk(job);
+  return walk.run(inputs);
 }

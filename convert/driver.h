@@ -18,8 +18,8 @@ enum PathResult : uint32_t {
   PATH_OTHER = 129,    // neither a regular file, a folder, nor missing
 };
 
-// Set in a convert_path result when the run must end at once (a status query
-// failed); run_inputs then returns 129 and converts nothing more.
+// Set in the result of a path of the walk when the run must end at once (a
+// status query failed); run_inputs then returns 129 and converts nothing more.
 constexpr uint32_t kPathAbortRun = 0x10000;
 
 // The default read window (buffer_size negative) is as large as the file, but
@@ -32,10 +32,3 @@ constexpr int64_t kDefaultWindowCap = 1024 * 1024;
 // status query failed ("Could not query %.*s for information", or "Error
 // during stat of %.*s, exiting"), dropping what earlier inputs gave.
 uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);
-
-// Converts one path: a folder with everything below it, a "txt" file into an
-// output at output_path (its extension cut off); passes over other files.
-// Returns the OR of the path results below it, with kPathAbortRun set when a
-// status query failed and the run must stop.
-uint32_t convert_path(ConversionJob* job, std::string_view input_path,
-                      std::string_view output_path);

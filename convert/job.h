@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "output/backend.h"
 
@@ -21,6 +21,7 @@ struct RunOptions {
   bool no_append_root = false;    // no "_out" after a folder named on the command line
   bool non_interactive = false;   // no progress output
   int64_t buffer_size = -1;       // read window: 0 none, negative the whole file (capped)
+  int jobs = 1;                   // files converted at the same time
 };
 
 // The per-file record: the input, and the output asked of the back end.
@@ -29,44 +30,29 @@ struct FilePaths {
   OutputFile output;       // output_base relative to the root of output_fs
 };
 
-// An output written in this run, and the input it was written for.
-struct WrittenOutput {
-  std::string input_path;
-  std::string output_path;
+// Output folders this run made whose own entry (in their parent) has not
+// been synced to stable storage yet; shared by everyone converting.
+struct OutputFolders {
+  std::mutex mutex;
+  std::set<std::string> unsynced;
 };
 
-// The state of one run. Created by job_new; borrows everything but its own
-// records.
+// The state of one run, as one converting thread sees it. Created by job_new;
+// borrows everything but its own records. A thread that converts beside the
+// first one works with a copy whose writer is its own (make_writer).
 struct ConversionJob {
   FileSystem* input_fs = nullptr;
   FileSystem* output_fs = nullptr;
-  bool make_dirs = false;          // create each output file's folder first
-  uint64_t frame_count = 0;        // frames handed to the back end in the whole run
+  bool make_dirs = false;           // create each output file's folder first
+  uint64_t frame_count = 0;         // frames this thread handed to its back end
   const RunOptions* options = nullptr;
   OutputBackend* writer = nullptr;  // the output back end, through its operation table
-  std::string last_logger_id;      // identity of the last accepted header
-  int32_t last_session_no = 0;
-  int32_t last_split_no = 0;
-  LogReader* log = nullptr;        // reader of the file being converted
+  LogReader* log = nullptr;         // reader of the file being converted
   RunObserver* observer = nullptr;  // told what happens; may be missing
-
-  // Output bases written in this run, each with the input it was written
-  // for, so that two inputs never write the same output. Two files can only
-  // share an output when they are siblings (a.txt and a.TXT), so one level is
-  // kept per folder being walked (the command-line inputs form the first
-  // level) and dropped when that folder is done: memory follows the width of
-  // one folder times the depth, not the size of the tree.
-  std::vector<std::map<std::string, WrittenOutput>> written_outputs;
-
-  // The folders being walked, outermost first, by device and inode: a folder
-  // link that leads back to one of them is not entered.
-  std::vector<std::pair<uint64_t, uint64_t>> walk_path;
-
-  // Output folders this run made whose own entry (in their parent) has not
-  // been synced to stable storage yet.
-  std::set<std::string> unsynced_folders;
+  // Creates a back end like writer for another thread; none when missing.
+  std::function<OutputBackend*()> make_writer;
+  std::shared_ptr<OutputFolders> folders = std::make_shared<OutputFolders>();
 };
-
 // A job that borrows the two file systems, the options and the writer.
 // Returns nullptr when any of them is missing or memory runs out.
 ConversionJob* job_new(FileSystem* input_fs, FileSystem* output_fs, bool make_dirs, const RunOptions* options,

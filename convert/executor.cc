@@ -1,0 +1,140 @@
+#include "convert/executor.h"
+
+#include <system_error>
+#include <utility>
+
+#include "convert/convert_file.h"
+#include "convert/run_events.h"
+#include "output/backend.h"
+
+namespace {
+
+// Files in flight per converting thread: enough to keep every thread busy
+// while a slow file holds the ones after it back, few enough that what they
+// hold (their messages) stays small.
+constexpr size_t kEntriesPerThread = 4;
+
+}  // namespace
+
+Executor::Executor(ConversionJob* job) : job_(job) {
+  const int jobs = job->options->jobs;
+  if (jobs > 1 && job->make_writer) start_workers(jobs);
+  if (!parallel_) return;
+  window_ = kEntriesPerThread * workers_.size();
+  walk_capture_.hold = true;
+  log_capture_begin(&walk_capture_);
+}
+
+Executor::~Executor() { finish(); }
+
+void Executor::start_workers(int count) {
+  for (int i = 0; i < count; ++i) {
+    OutputBackend* writer = job_->make_writer();
+    if (writer == nullptr) break;
+    ConversionJob copy = *job_;
+    copy.writer = writer;
+    copy.log = nullptr;
+    copy.frame_count = 0;
+    try {
+      workers_.emplace_back(&Executor::work, this, copy);
+    } catch (const std::system_error&) {
+      output_backend_free(writer);
+      break;
+    }
+    writers_.push_back(writer);
+  }
+  parallel_ = workers_.size() > 1;
+  if (!parallel_) finish();  // one thread is no better than this one
+}
+
+void Executor::work(ConversionJob job) {
+  for (;;) {
+    std::shared_ptr<FileTask> task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+      if (queued_.empty()) return;
+      task = std::move(queued_.front());
+      queued_.pop_front();
+    }
+    convert_file(&job, task.get(), true);
+    task->finish();
+  }
+}
+
+void Executor::convert(std::shared_ptr<FileTask> task) {
+  if (!parallel_) {
+    convert_file(job_, task.get(), false);
+    task->finish();
+    result_ |= task->result;
+    if (job_->observer != nullptr) job_->observer->file_finished(task->outcome);
+    return;
+  }
+  retire(entries_.size() >= window_);
+  open_entry().task = task;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.push_back(std::move(task));
+  }
+  changed_.notify_all();
+}
+
+void Executor::note(FileOutcome outcome) {
+  if (!parallel_) {
+    if (job_->observer != nullptr) job_->observer->file_finished(outcome);
+    return;
+  }
+  walk_notes_.push_back(std::move(outcome));
+}
+
+uint32_t Executor::finish() {
+  if (parallel_) {
+    open_entry();
+    while (!entries_.empty()) retire(true);
+    log_capture_end();
+    parallel_ = false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+  for (OutputBackend* writer : writers_) output_backend_free(writer);
+  writers_.clear();
+  return result_;
+}
+
+Executor::Entry& Executor::open_entry() {
+  Entry& entry = entries_.emplace_back();
+  entry.walk_lines = std::move(walk_capture_.lines);
+  walk_capture_.lines.clear();
+  entry.notes = std::move(walk_notes_);
+  walk_notes_.clear();
+  return entry;
+}
+
+void Executor::retire(bool wait_for_one) {
+  while (!entries_.empty()) {
+    const std::shared_ptr<FileTask>& task = entries_.front().task;
+    if (task != nullptr && !task->is_done()) {
+      if (!wait_for_one) return;
+      task->wait_done();
+    }
+    deliver(entries_.front());
+    entries_.pop_front();
+    wait_for_one = false;
+  }
+}
+
+void Executor::deliver(Entry& entry) {
+  log_write_held(entry.walk_lines);
+  if (job_->observer != nullptr) {
+    for (const FileOutcome& outcome : entry.notes) job_->observer->file_finished(outcome);
+  }
+  if (entry.task == nullptr) return;
+  log_write_held(entry.task->capture.lines);
+  result_ |= entry.task->result;
+  if (job_->observer != nullptr) job_->observer->file_finished(entry.task->outcome);
+}

@@ -1,0 +1,69 @@
+// Runs the files of a walk: one after the other on the calling thread, or
+// several at a time on threads of its own (RunOptions::jobs). Either way what
+// the run prints and tells its observer comes out in walk order: a file's
+// messages and outcome are held until every file before it has given its own.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert/file_task.h"
+#include "convert/job.h"
+#include "log/log.h"
+
+class Executor {
+ public:
+  // Converts with job (borrowed): on this thread when job->options->jobs is 1
+  // or another back end cannot be made, else on that many threads.
+  explicit Executor(ConversionJob* job);
+  ~Executor();
+  Executor(const Executor&) = delete;
+  Executor& operator=(const Executor&) = delete;
+
+  // Converts the file, now or on a thread of its own.
+  void convert(std::shared_ptr<FileTask> task);
+  // An outcome of the walk itself (a file passed over, a path that could not
+  // be reached), in its place in walk order.
+  void note(FileOutcome outcome);
+  // Waits for every file. Returns the OR of their results.
+  uint32_t finish();
+
+ private:
+  // What comes out at one place of the walk: the walk's own messages and
+  // outcomes before it, then the file's.
+  struct Entry {
+    std::string walk_lines;
+    std::vector<FileOutcome> notes;
+    std::shared_ptr<FileTask> task;  // none for the walk's last words
+  };
+
+  void start_workers(int count);
+  void work(ConversionJob job);
+  // Moves what the walk said since the last entry into a new entry.
+  Entry& open_entry();
+  // Writes out and hands over every entry at the front whose file is done;
+  // with wait_for_one, waits until at least the front one is.
+  void retire(bool wait_for_one);
+  void deliver(Entry& entry);
+
+  ConversionJob* job_;
+  uint32_t result_ = 0;
+  bool parallel_ = false;
+  size_t window_ = 1;  // entries in flight at most
+
+  std::mutex mutex_;
+  std::condition_variable changed_;  // a task was queued, finished, or work ends
+  std::deque<std::shared_ptr<FileTask>> queued_;
+  bool stopping_ = false;
+  std::deque<Entry> entries_;
+  std::vector<std::thread> workers_;
+  std::vector<OutputBackend*> writers_;
+  LogCapture walk_capture_;  // the walking thread's messages, held
+  std::vector<FileOutcome> walk_notes_;
+};
