@@ -16,10 +16,12 @@ run() {
 }
 
 # tree [PATH...]: every entry below the paths, sorted, folders with "/",
-# links with their target, files with their size.
+# links with their target, files with their size; a missing path as "gone".
 tree() {
+  local p
+  for p in "${@:-.}"; do [ -e "$p" ] || [ -L "$p" ] || echo "$p: gone"; done
   find "${@:-.}" \( -type d -printf '%p/\n' \) -o \( -type l -printf '%p -> %l\n' \) \
-    -o -printf '%p %s\n' 2>&1 | LC_ALL=C sort
+    -o -printf '%p %s\n' 2>/dev/null | LC_ALL=C sort
 }
 
 # show FILE...: each file behind a header line.
@@ -57,7 +59,10 @@ need_nobody() {
   "${NOBODY[@]}" true 2>/dev/null || skip "cannot run as user 65534"
   chown -R 65534:65534 . || skip "cannot hand the folder to user 65534"
 }
-as_nobody() { "${NOBODY[@]}" "$@"; }
+as_nobody() {
+  if [ "$1" = trcforge ]; then shift; set -- "$TRCFORGE_BIN" $TRCFORGE_EXTRA_ARGS "$@"; fi
+  "${NOBODY[@]}" "$@"
+}
 
 # gen_log FILE RECORDS [SPLIT]: a VorlatAlpha log with RECORDS frames, a
 # millisecond apart from 07:00:00.000 on.
@@ -87,4 +92,17 @@ small_log() {
 bad_log() {
   printf '%s\n' "# Logger type: VorlatBeta" "# Session No.: 1" '# Value separator: ";"' \
     "Timestamp;Type;ID;Length;Data" "09:30:01.123;0;123;8;11" >"$1"
+}
+
+# compare REFERENCE FILE...: whether each file holds the same bytes as the
+# reference, only its beginning (a cut-off copy), or something else.
+compare() {
+  local ref=$1 f size; shift
+  for f in "$@"; do
+    if [ ! -f "$f" ]; then echo "$f: no such file"; continue; fi
+    size=$(stat -c %s -- "$f")
+    if cmp -s -- "$ref" "$f"; then echo "$f: same as $ref"
+    elif cmp -s -n "$size" -- "$ref" "$f"; then echo "$f: the first $size of the $(stat -c %s -- "$ref") bytes of $ref"
+    else echo "$f: $size bytes, not those of $ref"; fi
+  done
 }

@@ -1,0 +1,10 @@
+# As an unprivileged user: an output folder that cannot be written fails
+# every file and keeps the logs; a trace name taken by a read-only file is
+# left as it was.
+mkdir -p d/sub out e
+small_log d/a.txt; small_log d/sub/b.txt 2; small_log e/a.txt; echo "someone else's trace" >e/a.trc
+need_nobody
+chmod 555 out; chmod 444 e/a.trc
+run as_nobody trcforge -d -O "$PWD/out" d
+run as_nobody trcforge -d e/a.txt
+tree d out e; show e/a.trc
