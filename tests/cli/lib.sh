@@ -23,6 +23,8 @@ tree() {
   find "${@:-.}" \( -type d -printf '%p/\n' \) -o \( -type l -printf '%p -> %l\n' \) \
     -o -printf '%p %s\n' 2>/dev/null | LC_ALL=C sort
 }
+# names [PATH...]: the same without the sizes.
+names() { tree "$@" | sed -E 's/ [0-9]+$//'; }
 
 # show FILE...: each file behind a header line.
 show() {
@@ -59,9 +61,29 @@ need_nobody() {
   "${NOBODY[@]}" true 2>/dev/null || skip "cannot run as user 65534"
   chown -R 65534:65534 . || skip "cannot hand the folder to user 65534"
 }
-as_nobody() {
-  if [ "$1" = trcforge ]; then shift; set -- "$TRCFORGE_BIN" $TRCFORGE_EXTRA_ARGS "$@"; fi
-  "${NOBODY[@]}" "$@"
+as_nobody() { command_of "$@"; "${NOBODY[@]}" "${CMD[@]}"; }
+
+# command_of CMD...: CMD as words for another program to run (sets CMD):
+# trcforge becomes the binary with the extra arguments.
+command_of() {
+  if [ "$1" = trcforge ]; then CMD=("$TRCFORGE_BIN" $TRCFORGE_EXTRA_ARGS "${@:2}"); else CMD=("$@"); fi
+}
+
+# interrupt SIGNAL BYTES CMD...: runs CMD in the background (every signal at
+# its default) and sends it SIGNAL once it has written BYTES bytes; prints
+# "[exit N]", 128 + the signal's number when the signal ended it.
+interrupt() {
+  local signal=$1 bytes=$2 pid written; shift 2
+  echo "\$ $* (SIG$signal once it wrote $bytes bytes)"
+  command_of "$@"
+  env --default-signal "${CMD[@]}" & pid=$!
+  while written=$(awk '/^wchar/ { print $2 }' /proc/$pid/io 2>/dev/null) && [ -n "$written" ] &&
+      [ "$written" -lt "$bytes" ] && ! grep -q '^State:.*zombie' /proc/$pid/status; do
+    :
+  done
+  kill -s "$signal" $pid 2>/dev/null
+  wait $pid 2>/dev/null
+  echo "[exit $?]"
 }
 
 # gen_log FILE RECORDS [SPLIT]: a VorlatAlpha log with RECORDS frames, a
@@ -94,15 +116,29 @@ bad_log() {
     "Timestamp;Type;ID;Length;Data" "09:30:01.123;0;123;8;11" >"$1"
 }
 
-# compare REFERENCE FILE...: whether each file holds the same bytes as the
-# reference, only its beginning (a cut-off copy), or something else.
+# compare [-q] REFERENCE FILE...: whether each file holds the same bytes as
+# the reference, only its beginning (a cut-off copy), or something else; -q
+# leaves out the byte counts (when they depend on timing).
 compare() {
+  local quiet=; [ "$1" = -q ] && { quiet=1; shift; }
   local ref=$1 f size; shift
   for f in "$@"; do
     if [ ! -f "$f" ]; then echo "$f: no such file"; continue; fi
     size=$(stat -c %s -- "$f")
     if cmp -s -- "$ref" "$f"; then echo "$f: same as $ref"
+    elif [ -n "$quiet" ]; then
+      if cmp -s -n "$size" -- "$ref" "$f"; then echo "$f: cut off from $ref"; else echo "$f: not $ref"; fi
     elif cmp -s -n "$size" -- "$ref" "$f"; then echo "$f: the first $size of the $(stat -c %s -- "$ref") bytes of $ref"
     else echo "$f: $size bytes, not those of $ref"; fi
   done
+}
+
+# changes REFERENCE FILE: how FILE differs from REFERENCE: the count of its
+# lines that differ, the first three of them and the last.
+changes() {
+  if [ ! -f "$2" ]; then echo "$2: no such file"; return; fi
+  diff -- "$1" "$2" | sed -n 's/^> //p' >changes.diff
+  if [ ! -s changes.diff ] && cmp -s -- "$1" "$2"; then echo "$2: same as $1"; return; fi
+  echo "$2: $(wc -l <changes.diff) lines not in $1, first and last:"
+  sed -n '1,3p;$p' changes.diff
 }
