@@ -140,5 +140,5 @@ changes() {
   diff -- "$1" "$2" | sed -n 's/^> //p' >changes.diff
   if [ ! -s changes.diff ] && cmp -s -- "$1" "$2"; then echo "$2: same as $1"; return; fi
   echo "$2: $(wc -l <changes.diff) lines not in $1, first and last:"
-  sed -n '1,3p;$p' changes.diff
+  sed -n '1,3p;4,${$p}' changes.diff
 }
