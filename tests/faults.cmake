@@ -1,13 +1,5 @@
-# Fault cases of the built trcforge binary (file-size limit, permissions,
-# loops, pipes, long paths, damaged logs), and of the conversion driver with
-# the real trace writer over an in-memory file system that fails on request.
-trcforge_add_test(faults_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_test.cc
-  LIBS trcforge_test_support)
-if(TARGET faults_test)
-  target_compile_definitions(faults_test PRIVATE TRCFORGE_BINARY="$<TARGET_FILE:trcforge>")
-  add_dependencies(faults_test trcforge)
-endif()
+# Fault cases of the conversion driver with the real trace writer over an
+# in-memory file system that fails on request.
 trcforge_add_test(faults_driver_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_driver_test.cc
   LIBS trcforge_convert trcforge_trace trcforge_fs_testing trcforge_test_support)
