@@ -3,6 +3,7 @@
 # come out, the cut one as far as it goes). Padded with zero bytes to the
 # length the file system kept: the zeros end the records. Zero bytes with
 # records after them (a lost block in the middle): the log fails and stays.
+# Every read buffer kind (so the bare binary, without the extra arguments).
 gen_log whole.txt 3
 title=$(grep -b -m1 '^Timestamp' whole.txt | cut -d: -f1)
 last=$(grep -b '^07:00:00.002' whole.txt | cut -d: -f1)
@@ -16,9 +17,9 @@ gen_log p.txt 50; trcforge p.txt; mv p.trc ref.trc
 head -c $(grep -b '^07:00:00.020' p.txt | cut -d: -f1) p.txt >before.txt; trcforge before.txt
 for b in -1 0 64; do
   { cat p.txt; head -c 65536 /dev/zero; } >d.txt
-  run trcforge -d -b "$b" d.txt
+  run trcforge_bare -d -b "$b" d.txt
   compare ref.trc d.trc; tree d.txt
   { cat before.txt; head -c 4096 /dev/zero; tail -n +30 p.txt; } >m.txt
-  run trcforge -d -b "$b" m.txt
+  run trcforge_bare -d -b "$b" m.txt
   compare before.trc m.trc; tree m.txt
 done

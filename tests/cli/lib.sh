@@ -1,6 +1,6 @@
 # Prelude of every command-line case (tests/cli/run.py sources it, then the
-# case, in a fresh temporary folder). TRCFORGE_BIN, TRCFORGE_EXTRA_ARGS,
-# EXAMPLES and CASES come from the runner.
+# case, in a fresh temporary folder). TRCFORGE_BIN, TRCFORGE_EXTRA_ARGS and
+# EXAMPLES come from the runner.
 
 # The binary with the runner's extra arguments (the suite must give the same
 # output with any of them); trcforge_bare without them, for the cases about
@@ -9,11 +9,7 @@ trcforge() { "$TRCFORGE_BIN" $TRCFORGE_EXTRA_ARGS "$@"; }
 trcforge_bare() { "$TRCFORGE_BIN" "$@"; }
 
 # run CMD...: prints "$ CMD", runs it, then prints "[exit N]".
-run() {
-  echo "\$ $*"
-  "$@"
-  echo "[exit $?]"
-}
+run() { echo "\$ $*"; "$@"; echo "[exit $?]"; }
 
 # tree [PATH...]: every entry below the paths, sorted, folders with "/",
 # links with their target, files with their size; a missing path as "gone".
@@ -34,15 +30,6 @@ show() {
     echo "--- $f"
     cat -- "$f"
     if [ -s "$f" ] && [ -n "$(tail -c1 -- "$f")" ]; then echo "[no final newline]"; fi
-  done
-}
-
-# sum FILE...: size and checksum of each file, for traces too big to show.
-sum() {
-  local f
-  for f in "$@"; do
-    if [ -f "$f" ]; then echo "$f: $(stat -c %s -- "$f") bytes, md5 $(md5sum <"$f" | cut -c1-32)"
-    else echo "$f: no such file"; fi
   done
 }
 
@@ -120,16 +107,15 @@ bad_log() {
 # the reference, only its beginning (a cut-off copy), or something else; -q
 # leaves out the byte counts (when they depend on timing).
 compare() {
-  local quiet=; [ "$1" = -q ] && { quiet=1; shift; }
+  local more=1; [ "$1" = -q ] && { more=; shift; }
   local ref=$1 f size; shift
   for f in "$@"; do
     if [ ! -f "$f" ]; then echo "$f: no such file"; continue; fi
     size=$(stat -c %s -- "$f")
     if cmp -s -- "$ref" "$f"; then echo "$f: same as $ref"
-    elif [ -n "$quiet" ]; then
-      if cmp -s -n "$size" -- "$ref" "$f"; then echo "$f: cut off from $ref"; else echo "$f: not $ref"; fi
-    elif cmp -s -n "$size" -- "$ref" "$f"; then echo "$f: the first $size of the $(stat -c %s -- "$ref") bytes of $ref"
-    else echo "$f: $size bytes, not those of $ref"; fi
+    elif cmp -s -n "$size" -- "$ref" "$f"; then
+      echo "$f: cut off from $ref${more:+, at $size of its $(stat -c %s -- "$ref") bytes}"
+    else echo "$f: not $ref${more:+, $size bytes}"; fi
   done
 }
 

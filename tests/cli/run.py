@@ -54,7 +54,7 @@ def run_case(name, args):
     os.chmod(folder, 0o755)  # an unprivileged user must reach it
     env = dict(os.environ, TRCFORGE_BIN=os.path.abspath(args.bin),
                TRCFORGE_EXTRA_ARGS=args.extra_args, EXAMPLES=os.path.abspath(args.examples),
-               CASES=HERE, LC_ALL='C', TZ='UTC')
+               LC_ALL='C', TZ='UTC')
     try:
         result = subprocess.run(
             ['bash', '--noprofile', '--norc', '-c', '. "$1"; . "$2"', 'bash',
