@@ -1,7 +1,7 @@
 // The driver over an in-memory file system and a recording back end: what
 // the real binary cannot show (the running frame count, continues_previous,
 // back-end and file-system failures on request). Walk order, placements,
-// statuses and messages of real runs are checked in tests/e2e_test.cc.
+// statuses and messages of real runs are checked in tests/cli/.
 #include "convert/driver.h"
 
 #include <gtest/gtest.h>
@@ -181,7 +181,7 @@ TEST_F(DriverTest, RepeatedInputsAreConvertedWithAWarningAndContinueTheLastFile)
 }
 
 // Inputs that are no logs or have no usable header fail with their messages
-// in real runs (tests/e2e_test.cc); there an input that cannot be opened needs
+// in real runs (tests/cli/); there an input that cannot be opened needs
 // a user without privileges, and a window that no allocator can give cannot be
 // asked for.
 TEST_F(DriverTest, AnInputThatCannotBeOpenedOrGivenItsWindowFails) {

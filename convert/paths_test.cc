@@ -122,7 +122,7 @@ TEST_F(PathsTest, SettleCommonRoot) {
            {{d + "a.txt", d + "sub/", d + "a.txt"}, true, 129, d, {"a.txt", "sub/", "a.txt"}},
            // Nothing below the file-system root has a parent. Two parents, a
            // folder with its own file and a file in "/" fail in real runs
-           // (tests/e2e_test.cc).
+           // (tests/cli/placement.sh).
            {{"/data/"}, false, 132, "", {}},
            {{"/"}, false, 132, "", {}},
            {{""}, false, 132, "", {}},

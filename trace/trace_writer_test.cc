@@ -177,7 +177,7 @@ TEST_F(TraceWriterTest, FailedNewFileLeavesWhatIsInTheWay) {
   OutputBackend* backend = make_writer(2);
   // A trace file of an earlier run that cannot be opened for writing (read
   // only). Folders named like the output file are checked on disk
-  // (tests/faults_test.cc).
+  // (tests/cli/delete.sh).
   vfs_.add_file("old.trc", "earlier run\n");
   vfs_.inject_fault(VfsFault::kOpen, "old.trc");
   LogCapture capture;

@@ -1,9 +1,9 @@
-# A small log in both trace versions, every spelling of the version and every
-# kind of read buffer, byte for byte; then the bundled examples.
+# A small log in both trace versions, the version's names in any letter case,
+# byte for byte; then the bundled examples. (Every read buffer kind is in the
+# equivalence test.)
 mkdir data && small_log data/a.txt
 for args in "$PWD/data/a.txt" "--trace-format=version1 data/a.txt" "-fVERSION1 data/a.txt" \
-    "-f Version2 data/a.txt -b 0" "-b -1 data/a.txt" "-b 1 data/a.txt" "-b 7 data/a.txt" \
-    "-b 64KB data/a.txt" "-b 0x10 data/a.txt -f version1"; do
+    "-f Version2 data/a.txt -b 0"; do
   rm -f data/a.trc
   run trcforge_bare $args
   show data/a.trc

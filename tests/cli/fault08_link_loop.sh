@@ -1,7 +1,8 @@
 # A folder link loop in the tree: each log must be converted once, not into
-# nested copies. One link back to its own folder, without and with -d; then
-# two links (to the folder and to its parent), whose walk grows without bound
-# today: bounded here by a timeout and a tree of two logs.
+# nested copies. One link back to its own folder (and a link to itself, which
+# cannot be followed), without and with -d; then two links (to the folder and
+# to its parent), whose walk grows without bound today: bounded here by a
+# timeout and a tree of two logs.
 traces() {  # the count of traces, and where they are when at most 10
   local n; n=$(find logs_out -name '*.trc' | wc -l)
   echo "traces: $([ "$n" -le 100 ] && echo "$n" || echo "more than 100")"
@@ -9,7 +10,7 @@ traces() {  # the count of traces, and where they are when at most 10
     awk '{ n = gsub(/self\//, ""); print "  " $0 (n ? " (below self/ " n " times)" : "") }'
 }
 setup() {
-  rm -rf logs logs_out; mkdir -p logs/sub; ln -s . logs/self
+  rm -rf logs logs_out; mkdir -p logs/sub; ln -s . logs/self; ln -s loop.txt logs/loop.txt
   cp "$EXAMPLES/vorlat_beta_body.txt" logs/a.txt; cp "$EXAMPLES/vorlat_alpha_engine.txt" logs/sub/b.txt
 }
 for d in "" -d; do
