@@ -1,5 +1,5 @@
 // What parsing stores in the configuration. Statuses, help, version and the
-// printed parse errors are checked on the real binary (tests/e2e_test.cc).
+// printed parse errors are checked on the real binary (tests/cli/command_line.sh).
 #include "app/command_line.h"
 
 #include <argtable2.h>

@@ -4,7 +4,7 @@
 
 namespace {
 
-// The lines of the real build are checked end to end (tests/e2e_test.cc).
+// The lines of the real build are checked end to end (tests/cli/command_line.sh).
 TEST(VersionTest, CompilerDateBecomesVersionAndBuildDate) {
   VersionInfo info;
   ASSERT_TRUE(version_info_from("Jan  5 2024", "09:07:03",

@@ -46,7 +46,7 @@ class OptionTableTest : public ::testing::Test {
 };
 
 // The default, the names in any letter case, the help line and the message
-// for "abc" show in real runs (tests/e2e_test.cc).
+// for "abc" show in real runs (tests/cli/convert.sh, command_line.sh).
 TEST_F(OptionTableTest, OtherValuesAreRejectedWithTheirName) {
   EXPECT_EQ(parse({"--trace-format=2.1"}), 1);
   EXPECT_EQ(settings_.format, 0);

@@ -123,7 +123,7 @@ TEST(StartValueTest, FractionRoundingToAWholeDayCarries) {
 }
 
 // The plain lines of both versions are checked byte for byte on real runs
-// (tests/e2e_test.cc); here the fields that those do not vary.
+// (tests/cli/convert.sh); here the fields that those do not vary.
 TEST(FrameLineTest, TypesRemoteAndEmptyData) {
   CanFrame empty = data_frame(0x7FF, {});
   EXPECT_EQ(v1(3, 1.0, empty), "     3)         1.0 Rx        07FF 0  \n");

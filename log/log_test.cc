@@ -95,7 +95,7 @@ TEST_F(LogTest, WriteSendsOneFormattedLinePerMessageToStandardError) {
 }
 
 // Which levels show at each verbosity is checked on real runs
-// (tests/e2e_test.cc); before the command line sets the level, nothing shows,
+// (tests/cli/verbosity.sh); before the command line sets the level, nothing shows,
 // not even fatal.
 TEST_F(LogTest, NothingShowsBeforeTheLevelIsSet) {
   EXPECT_EQ(log_level, LOG_NONE);

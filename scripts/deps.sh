@@ -10,6 +10,7 @@ packages=(
   python3 python3-can
   clang libclang-rt-14-dev
   groff man-db bash-completion dpkg-dev
+  strace
 )
 
 missing=()

@@ -365,7 +365,7 @@ TEST(FileStream, ASyncAfterAFailedWriteFails) {
 }
 
 // A write of the stream's own writing thread that falls short at the file
-// size limit is checked on a whole trace (tests/faults_test.cc).
+// size limit is checked on a whole trace (tests/cli/file_limit.sh).
 
 TEST(FileStream, OpenFailures) {
   EXPECT_EQ(file_stream_open(nullptr, FILE_STREAM_READ), nullptr);

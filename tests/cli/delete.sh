@@ -1,0 +1,25 @@
+# -d removes a log only when it was converted: not one that failed, nor one
+# whose trace name another input of the run took, nor one whose trace name a
+# folder holds; a log without frames gives no trace and goes all the same.
+mkdir d e f g
+small_log d/good.txt; bad_log d/bad.txt; log_header d/empty.txt 3; echo x >d/notes.csv
+small_log e/good.txt
+run trcforge e                            # without -d nothing is removed
+run trcforge -d d
+tree d d_out e
+# Two inputs, one trace name: the second fails and stays.
+small_log d/a.TXT 1; small_log d/a.txt 2; small_log d/b.txt 3; rm -r d_out d/bad.txt
+run trcforge -d d
+tree d d_out
+# On the command line too; the same input named again is converted again.
+small_log e/x.txt; { log_header /dev/stdout 2; echo "09:30:05.000;0;7FF;1;01"; } >e/x.Txt
+run trcforge e/x.txt e/x.Txt e/x.txt
+show e/x.trc
+# A trace removed for want of frames leaves its name free.
+log_header f/a.TXT 1; small_log f/a.txt 2
+run trcforge f
+tree f_out
+# A trace name taken by a folder (empty, or not) is left as it was.
+small_log g/a.txt; mkdir g/a.trc; small_log g/b.txt 2; mkdir g/b.trc; echo x >g/b.trc/keep
+run trcforge -d g/a.txt g/b.txt
+tree g
