@@ -99,7 +99,10 @@ class FileConversion {
     if (!job_->make_dirs) return;
     const std::string_view folder = path_folder(paths_.output.output_base);
     std::vector<std::string> made;
-    fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made);
+    if (!fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made) && log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Could not make output folder %.*s (%s)", text_length(folder), folder.data(),
+                fs_reason(errno));
+    }
     if (made.empty()) return;
     std::lock_guard<std::mutex> lock(job_->folders->mutex);
     job_->folders->unsynced.insert(made.begin(), made.end());

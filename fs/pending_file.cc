@@ -122,6 +122,10 @@ CommitResult close_temp(PendingFile* file, bool durable) {
 // stays; it counts as this output when it holds the same bytes.
 CommitResult settle_taken_name(PendingFile* file) {
   CommitResult result;
+  EntryInfo taken;
+  if (fs_query(file->fs, file->final_path.data(), file->final_path.size(), &taken) && taken.kind == ENTRY_FOLDER) {
+    return failed("rename", EISDIR);
+  }
   if (!same_content(file->fs, file->temp_path, file->final_path)) {
     result.outcome = CommitOutcome::kOtherContent;
     return result;

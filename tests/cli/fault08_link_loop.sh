@@ -16,7 +16,7 @@ setup() {
 for d in "" -d; do
   setup
   run trcforge $d --verbosity 3 logs 2>warnings.txt
-  sed 's/^.* W /W /' warnings.txt | uniq -c
+  sed -E 's/^.* ([WE]) /\1 /' warnings.txt | uniq -c
   traces; tree logs
 done
 for d in "" -d; do

@@ -26,6 +26,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 SKIP = 77
 CONTEXT = re.compile(rb'^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ( *\d+) ( *\d+) ([VDIWEF]) ', re.M)
+# The random part of a temporary output's name (".a.trc.Ab12Cd").
+TEMPORARY = re.compile(rb'(/|\s|^)(\.[^/\s]+\.)[A-Za-z0-9]{6}\b', re.M)
 
 
 def aligned(column):
@@ -38,6 +40,7 @@ def mask(output, folder):
             return match.group(3) + b' '
         return match.group(0)
     output = CONTEXT.sub(cut, output)
+    output = TEMPORARY.sub(rb'\1\2XXXXXX', output)
     for path in sorted({folder, os.path.realpath(folder)}, key=len, reverse=True):
         output = output.replace(path.encode(), b'$TMP')
     return output
