@@ -202,7 +202,13 @@ bool fs_make_folder(FileSystem* fs, const char* path, size_t length, bool* creat
   }
   if (fs->ops->make_folder == nullptr) return false;
   const std::string full = full_path(fs, path, length);
-  if (!fs->ops->make_folder(fs, full.data(), full.size())) return false;
+  if (!fs->ops->make_folder(fs, full.data(), full.size())) {
+    // Someone else (another job, another run) made it meanwhile: as good.
+    const int error = errno;
+    if (error == EEXIST && fs_query(fs, path, length, &info) && info.kind == ENTRY_FOLDER) return true;
+    errno = error;
+    return false;
+  }
   if (created != nullptr) *created = true;
   return true;
 }

@@ -2,12 +2,14 @@
 # synced, and every folder entry on its way (the trace's in its folder, each
 # newly made folder's in its parent) synced before the unlink. The calls
 # traced, in order, paths relative to the test folder, descriptors resolved;
-# at each unlink, what was not yet synced.
+# at each unlink, what was not yet synced. Without the runner's extra
+# arguments: with more than one job the calls of the two logs interleave in
+# any order.
 command -v strace >/dev/null || skip "strace is not installed"
 strace -qq -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0   # a traced process cannot check for leaks
 mkdir -p logs/a/b; cp "$EXAMPLES/vorlat_beta_body.txt" logs/a/b/x.txt; cp "$EXAMPLES/vorlat_alpha_engine.txt" logs/y.txt
-command_of trcforge -d logs
+CMD=("$TRCFORGE_BIN" -d logs)
 echo "\$ strace -f -e trace=fsync,fdatasync,openat,close,rename,renameat2,unlink,unlinkat,mkdir trcforge -d logs"
 strace -f -qq -o calls.txt -e trace=fsync,fdatasync,openat,close,rename,renameat2,unlink,unlinkat,mkdir "${CMD[@]}"
 echo "[exit $?]"
