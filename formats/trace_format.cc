@@ -26,7 +26,7 @@ double offset_of(const TextOutput* output, const CanFrame& frame) {
 
 // Version 1.1 has no line for a CAN FD frame: it is passed over without using
 // a number.
-bool write_frame_v1(TextOutput* output, const CanFrame& frame) {
+inline bool write_frame_v1(TextOutput* output, const CanFrame& frame) {
   if (frame.fd) return true;
   const double offset = offset_of(output, frame);
   const int64_t number = output->message_number++;
@@ -35,7 +35,7 @@ bool write_frame_v1(TextOutput* output, const CanFrame& frame) {
       [&](std::string* line) { trace_line_v1_append_reference(line, number, offset, frame); });
 }
 
-bool write_frame_v2(TextOutput* output, const CanFrame& frame) {
+inline bool write_frame_v2(TextOutput* output, const CanFrame& frame) {
   const double offset = offset_of(output, frame);
   const int64_t number = output->message_number++;
   return text_output_line<kTraceLineRoom>(
@@ -45,5 +45,5 @@ bool write_frame_v2(TextOutput* output, const CanFrame& frame) {
 
 }  // namespace
 
-extern const TextFormat kTraceV1Format = {".trc", append_header_v1, write_frame_v1, nullptr};
-extern const TextFormat kTraceV2Format = {".trc", append_header_v2, write_frame_v2, nullptr};
+extern const TextFormat kTraceV1Format = {".trc", append_header_v1, text_output_record<write_frame_v1>, nullptr};
+extern const TextFormat kTraceV2Format = {".trc", append_header_v2, text_output_record<write_frame_v2>, nullptr};

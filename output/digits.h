@@ -209,6 +209,12 @@ inline bool fixed_point_units(double value, uint64_t* units) {
     return true;
   }
   if (!(value >= 0x1p-10 && value < 0x1p40)) return false;
+  const uint64_t nearest = static_cast<uint64_t>(value + 0.5);
+  const double off_whole = value - static_cast<double>(nearest);
+  if (off_whole < 0.25 / kScale && off_whole > -0.25 / kScale) {
+    *units = nearest * kScale;
+    return true;
+  }
   uint64_t bits;
   memcpy(&bits, &value, sizeof bits);
   const int exponent = static_cast<int>((bits >> 52) & 0x7FF);

@@ -29,21 +29,6 @@ bool write_footer(TextOutput* output) {
   return text_output_write_buffer(output);
 }
 
-// Hands one frame over: frames of other kinds are passed over (true) without
-// touching the header state; the first frame writes the header. False when no
-// file is open or a write failed.
-bool text_record(OutputBackend* backend, const CanFrame* frame, uint64_t) {
-  TextOutput* output = as_output(backend);
-  if (frame->kind != 1 && frame->kind != 2) return true;
-  if (output->file.stream == nullptr) return false;  // new_file failed or was not called
-  if (!output->header_written) {
-    output->start_time = frame->timestamp;
-    if (!write_header(output, *frame)) return false;
-    output->header_written = true;
-  }
-  return output->format->write_frame(output, *frame);
-}
-
 // Opens the output of the file under a temporary name beside output_base +
 // the format's extension. False (after logging) when it cannot be created.
 bool text_new_file(OutputBackend* backend, OutputFile* file) {
@@ -134,7 +119,7 @@ TextOutput* text_output_new(FileSystem* output_fs, const TextFormat* format) {
   auto* output = new (std::nothrow) TextOutput();
   if (output == nullptr) return nullptr;
   output_backend_init(output);
-  output->record = text_record;
+  output->record = format->record;
   output->new_file = text_new_file;
   output->end_file = text_end_file;
   output->release = text_release;
@@ -150,6 +135,14 @@ TextOutput* text_output_new(FileSystem* output_fs, const TextFormat* format) {
     return nullptr;
   }
   return output;
+}
+
+bool text_output_begin(TextOutput* output, const CanFrame& first) {
+  if (output->file.stream == nullptr) return false;  // new_file failed or was not called
+  output->start_time = first.timestamp;
+  if (!write_header(output, first)) return false;
+  output->header_written = true;
+  return true;
 }
 
 bool text_output_write(TextOutput* output, const char* bytes, size_t count) {

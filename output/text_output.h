@@ -22,10 +22,9 @@ struct TextFormat {
   const char* extension;  // ".trc"
   // Appends the file header for the first frame (written when it comes).
   void (*append_header)(std::string* text, const CanFrame& first);
-  // Writes one frame line through the helpers below; false when the write
-  // came up short. A frame that the format cannot express may be passed
-  // over: it then returns true without using a message number.
-  bool (*write_frame)(TextOutput* output, const CanFrame& frame);
+  // The back end's record operation: text_output_record of the format's
+  // frame line writer.
+  bool (*record)(OutputBackend* backend, const CanFrame* frame, uint64_t frame_count);
   // Appends the lines after the last frame; nullptr for none.
   void (*append_footer)(std::string* text);
 };
@@ -44,6 +43,26 @@ struct TextOutput : OutputBackend {
 // Creates the back end of a format, writing through output_fs (borrowed).
 // Returns nullptr when memory runs out.
 TextOutput* text_output_new(FileSystem* output_fs, const TextFormat* format);
+
+// Begins the current output at its first frame: sets the start time and
+// writes the header. False (after logging) when no output is open or the
+// write failed.
+bool text_output_begin(TextOutput* output, const CanFrame& first);
+
+// The record operation of a format whose frame line writer is kWriteFrame:
+// frames of other kinds are passed over; the first frame writes the header;
+// each frame is handed to kWriteFrame, which writes its line through the
+// helpers below and returns false when the write came up short (a frame the
+// format cannot express it may pass over, returning true without using a
+// message number). Instantiated in the format's own file, so that the line
+// writer is inlined into it.
+template <bool (*kWriteFrame)(TextOutput* output, const CanFrame& frame)>
+bool text_output_record(OutputBackend* backend, const CanFrame* frame, uint64_t) {
+  TextOutput* output = static_cast<TextOutput*>(backend);
+  if (frame->kind != 1 && frame->kind != 2) return true;
+  if (!output->header_written && !text_output_begin(output, *frame)) return false;
+  return kWriteFrame(output, *frame);
+}
 
 // Writes count bytes to the current output; false (after logging "Could not
 // write CAN data") when they did not all go out.
