@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "convert/chunked_pass.h"
 #include "convert/driver.h"
 #include "convert/file_task.h"
 #include "convert/job.h"
@@ -190,6 +191,12 @@ class FileConversion {
       reader_->read_error = errno;
       report_read_failure();
       return false;
+    }
+    if (job_->helpers != nullptr && opened_as_.size > kChunkedLogSize) {
+      return pass_frames_in_chunks(reader_, job_->helpers, job_->observer, [this](const CanFrame& frame) {
+        ++job_->frame_count;
+        return job_->writer->record(job_->writer, &frame, job_->frame_count);
+      });
     }
     // Zeroed once: the reader leaves the data bytes beyond a frame's byte
     // string as they were, and the line writers read all eight of a classic

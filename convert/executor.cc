@@ -35,6 +35,7 @@ void Executor::start_workers(int count) {
     copy.writer = writer;
     copy.log = nullptr;
     copy.frame_count = 0;
+    copy.helpers = this;
     try {
       workers_.emplace_back(&Executor::work, this, copy);
     } catch (const std::system_error&) {
@@ -47,19 +48,61 @@ void Executor::start_workers(int count) {
   if (!parallel_) finish();  // one thread is no better than this one
 }
 
+// A converting thread: helps with the chunks of large logs first, else
+// converts the next file.
 void Executor::work(ConversionJob job) {
   for (;;) {
     std::shared_ptr<FileTask> task;
+    std::function<void()> help;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
-      if (queued_.empty()) return;
-      task = std::move(queued_.front());
-      queued_.pop_front();
+      changed_.wait(lock, [this] { return stopping_ || !queued_.empty() || !help_.empty(); });
+      if (!help_.empty()) {
+        help = std::move(help_.front());
+        help_.pop_front();
+      } else if (!queued_.empty()) {
+        task = std::move(queued_.front());
+        queued_.pop_front();
+      } else {
+        return;
+      }
+    }
+    if (help) {
+      help();
+      notify();
+      continue;
     }
     convert_file(&job, task.get(), true);
     task->finish();
   }
+}
+
+void Executor::push(std::function<void()> work) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    help_.push_back(std::move(work));
+  }
+  changed_.notify_all();
+}
+
+void Executor::wait_until(const std::function<bool()>& done) {
+  for (;;) {
+    std::function<void()> help;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return done() || !help_.empty(); });
+      if (done()) return;
+      help = std::move(help_.front());
+      help_.pop_front();
+    }
+    help();
+    notify();
+  }
+}
+
+void Executor::notify() {
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  changed_.notify_all();
 }
 
 void Executor::convert(std::shared_ptr<FileTask> task) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,7 +18,7 @@
 #include "convert/job.h"
 #include "log/log.h"
 
-class Executor {
+class Executor : public HelperQueue {
  public:
   // Converts with job (borrowed): on this thread when job->options->jobs is 1
   // or another back end cannot be made, else on that many threads.
@@ -33,6 +34,12 @@ class Executor {
   void note(FileOutcome outcome);
   // Waits for every file. Returns the OR of their results.
   uint32_t finish();
+
+  // The helper queue of the converting threads.
+  void push(std::function<void()> work) override;
+  void wait_until(const std::function<bool()>& done) override;
+  void notify() override;
+  int threads() const override { return static_cast<int>(workers_.size()); }
 
  private:
   // What comes out at one place of the walk: the walk's own messages and
@@ -58,8 +65,9 @@ class Executor {
   size_t window_ = 1;  // entries in flight at most
 
   std::mutex mutex_;
-  std::condition_variable changed_;  // a task was queued, finished, or work ends
+  std::condition_variable changed_;  // a task or help was queued, help was done, or work ends
   std::deque<std::shared_ptr<FileTask>> queued_;
+  std::deque<std::function<void()>> help_;
   bool stopping_ = false;
   std::deque<Entry> entries_;
   std::vector<std::thread> workers_;

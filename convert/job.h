@@ -30,6 +30,22 @@ struct FilePaths {
   OutputFile output;       // output_base relative to the root of output_fs
 };
 
+// Work that any converting thread may take on while it waits: the chunks of
+// a large log, parsed by every thread at once.
+class HelperQueue {
+ public:
+  virtual ~HelperQueue() = default;
+  // Queues work for whichever thread comes first.
+  virtual void push(std::function<void()> work) = 0;
+  // Waits until done() holds, running queued work meanwhile. done() is
+  // looked at whenever notify() was called.
+  virtual void wait_until(const std::function<bool()>& done) = 0;
+  // Wakes the waiters, to look at their conditions again.
+  virtual void notify() = 0;
+  // Threads that take queued work.
+  virtual int threads() const = 0;
+};
+
 // Output folders this run made whose own entry (in their parent) has not
 // been synced to stable storage yet; shared by everyone converting.
 struct OutputFolders {
@@ -51,6 +67,9 @@ struct ConversionJob {
   RunObserver* observer = nullptr;  // told what happens; may be missing
   // Creates a back end like writer for another thread; none when missing.
   std::function<OutputBackend*()> make_writer;
+  // The threads converting beside this one, to share the work of a large
+  // log with; none when this thread converts alone.
+  HelperQueue* helpers = nullptr;
   std::shared_ptr<OutputFolders> folders = std::make_shared<OutputFolders>();
 };
 // A job that borrows the two file systems, the options and the writer.

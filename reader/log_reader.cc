@@ -81,12 +81,6 @@ bool only_padding(const char* bytes, int64_t count) {
   return true;
 }
 
-// Notes what a line that began with a zero byte means: the end of the
-// records, and data lost behind the zeros unless only padding follows.
-void note_zero_line(LogReader* reader, int stored) {
-  if (!reader->data_after_zero) reader->data_after_zero = !only_padding(reader->line + 1, stored - 1);
-}
-
 // ---------------------------------------------------------------------------
 // Lines
 
@@ -128,6 +122,13 @@ void note_zero_line(LogReader* reader, int stored) {
     --budget;
     if (byte == '\r') continue;
     if (byte == 0) {
+      // A line that begins with a zero byte ends the input: what follows is
+      // looked at only to tell padding from lost data.
+      if (stored == 0) {
+        reader->stopped_at_zero = true;
+        line[0] = '\0';
+        return 0;
+      }
       if (first_zero < 0) first_zero = stored;
     } else {
       unusual = true;
@@ -136,15 +137,14 @@ void note_zero_line(LogReader* reader, int stored) {
   }
   line[stored] = '\0';
   if (stored > 0) ++reader->line_number;
-  reader->stopped_at_zero = first_zero == 0;
-  if (first_zero == 0) note_zero_line(reader, stored);
-  reader->line_malformed = unusual || too_long || first_zero > 0;
+  reader->stopped_at_zero = false;
+  reader->line_malformed = unusual || too_long || first_zero >= 0;
   return first_zero >= 0 ? first_zero : stored;
 }
 
-// Reads the rest of the input after the line of zero bytes that ended the
-// records and notes whether anything but padding follows. This runs once per
-// file, and only when the records ended at a zero byte.
+// Reads the rest of the input after the zero byte that began a line and
+// ended the records, and notes whether anything but padding follows. This
+// runs once per file, and only when the records ended at a zero byte.
 void check_rest_after_zero(LogReader* reader) {
   settle_window(reader);
   char chunk[4096];
@@ -257,7 +257,7 @@ bool log_reader_next(LogReader* reader, CanFrame* frame) {
     ++reader->record_lines;
     if (!reader->line_malformed) {
       record_parser::reset_frame(frame);
-      record_parser::parse_record(reader, length, frame);
+      record_parser::parse_record<true>(reader, length, frame);
     }
     if (reader->line_malformed) {
       note_malformed(reader);
@@ -278,4 +278,78 @@ bool log_reader_next(LogReader* reader, CanFrame* frame) {
     log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at);
   }
   return result;
+}
+
+bool log_bytes_are_padding(const char* bytes, size_t size) {
+  return only_padding(bytes, static_cast<int64_t>(size));
+}
+
+void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool line_continues, ParsedChunk* out) {
+  out->records.clear();
+  out->only_padding = only_padding(bytes, static_cast<int64_t>(size));
+  if (line_continues) {
+    const void* feed = memchr(bytes, '\n', size);
+    const size_t skipped = feed == nullptr ? size : static_cast<size_t>(static_cast<const char*>(feed) - bytes) + 1;
+    bytes += skipped;
+    size -= skipped;
+  }
+  Stream* stream = memory_stream_new(bytes, static_cast<int64_t>(size));
+  auto reader = std::make_unique<LogReader>(setup);
+  reader->stream = stream;
+  reader->window_begin = reader->window_at = reader->window_end = nullptr;
+  reader->window_looked = false;
+  reader->line_number = 0;
+  CanFrame frame{};
+  int length;
+  while ((length = read_line(reader.get())) > 0) {
+    ParsedRecord& record = out->records.emplace_back();
+    record = ParsedRecord{};
+    if (!reader->line_malformed) {
+      record_parser::reset_frame(&frame);
+      record_parser::parse_record<false>(reader.get(), length, &frame);
+    }
+    if (reader->line_malformed) {
+      record.flags = ParsedRecord::kMalformed;
+      continue;
+    }
+    record.composed = frame.timestamp;
+    record.id = frame.id;
+    record.length = frame.length;
+    record.size = frame.data.size <= 8 ? frame.data.size : 8;
+    record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0);
+    memcpy(record.data, frame.data.bytes, 8);
+  }
+  out->lines = reader->line_number;
+  out->ended_at_zero = reader->stopped_at_zero;
+  if (out->ended_at_zero) {
+    // A memory stream offers all of its bytes at once: the window holds the
+    // whole rest of the chunk.
+    const int64_t rest = reader->window_end - reader->window_at;
+    out->data_after_zero = !only_padding(reinterpret_cast<const char*>(reader->window_at), rest);
+  }
+  stream_close(stream);
+}
+
+Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_t line_number, CanFrame* frame) {
+  ++reader->record_lines;
+  reader->line_number = line_number;
+  if (record.flags & ParsedRecord::kMalformed) {
+    note_malformed(reader);
+    return Settled::kMalformed;
+  }
+  record_parser::reset_frame(frame);
+  frame->timestamp = record_clock_settle(&reader->clock, record.composed);
+  frame->id = record.id;
+  frame->length = record.length;
+  frame->data.size = record.size;
+  memcpy(frame->data.bytes, record.data, 8);
+  frame->extended = (record.flags & ParsedRecord::kExtended) != 0;
+  frame->transmitted = (record.flags & ParsedRecord::kTransmitted) != 0;
+  frame->kind = 1;
+  if (frame->timestamp < reader->last_accepted_time) {
+    ++reader->skipped_records;
+    return Settled::kSkipped;
+  }
+  reader->last_accepted_time = frame->timestamp;
+  return Settled::kAccepted;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "reader/can_frame.h"
 #include "reader/log_header.h"
@@ -99,3 +100,47 @@ inline bool log_reader_failed(const LogReader* reader) { return reader->read_fai
 inline bool log_reader_data_after_zero(const LogReader* reader) { return reader->data_after_zero; }
 
 using LogReaderPtr = std::unique_ptr<LogReader, decltype(&log_reader_free)>;
+
+// ---------------------------------------------------------------------------
+// Records in chunks: the record lines of a large log parsed in pieces, on any
+// thread, and settled in their order afterwards, with the same frames, counts
+// and messages as log_reader_next.
+
+// One record line of a chunk, parsed but not yet settled.
+struct ParsedRecord {
+  static constexpr uint8_t kExtended = 1, kTransmitted = 2, kMalformed = 4;
+  double composed;  // its time before the wrap correction (record_clock_compose)
+  uint32_t id;
+  uint8_t length;
+  uint8_t size;  // data bytes
+  uint8_t flags;
+  uint8_t data[8];
+};
+
+// The record lines of a chunk, one record per line.
+struct ParsedChunk {
+  std::vector<ParsedRecord> records;
+  uint64_t lines = 0;            // lines read, malformed ones included
+  bool ended_at_zero = false;    // a line began with a zero byte: the records end there
+  bool data_after_zero = false;  // and bytes other than padding follow it in the chunk
+  bool only_padding = false;     // the chunk holds nothing but zeros and white space
+};
+
+// Parses the record lines in bytes[0, size), whole lines but perhaps the
+// last, with the header, columns and layout of setup (an open reader, not
+// changed). With line_continues the bytes begin inside a line that an
+// earlier chunk began: they are passed over through its line feed. Safe to
+// run on several threads at once.
+void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool line_continues, ParsedChunk* out);
+
+// How log_reader_settle took a record.
+enum class Settled { kAccepted, kSkipped, kMalformed };
+
+// Settles one parsed record as log_reader_next would, in order: counts it
+// (line_number is that of its line), corrects its time for a wrap of its
+// clock, applies the rule of non-decreasing timestamps, and fills frame with
+// it when it is accepted. Logs nothing.
+Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_t line_number, CanFrame* frame);
+
+// Tells whether bytes holds anything but padding (zeros and white space).
+bool log_bytes_are_padding(const char* bytes, size_t size);

@@ -1,9 +1,12 @@
 // The text log reader over arbitrary bytes: the header, the title line and
 // every record, read straight from memory, through read windows of several
-// sizes, and through a stream whose reads start failing part way.
+// sizes, in chunks parsed apart and settled in order (as large logs are
+// read by several threads), and through a stream whose reads start failing
+// part way.
 //
-// Checked: every way of reading gives the same header, column layout and
-// frames (the window has a fast path of its own for whole runs of a line);
+// Checked: every way of reading gives the same header, column layout,
+// frames and counts of passed-over lines (the window has a fast path of its
+// own for whole runs of a line; chunks cut lines and wraps anywhere);
 // accepted timestamps never decrease; a frame never holds more than 8 data
 // bytes; header texts stay terminated inside their fields; and a read that
 // failed is always flagged, so the driver can never take a cut-off input for
@@ -16,6 +19,11 @@
 #include <string>
 #include <vector>
 
+#include <deque>
+#include <functional>
+
+#include "convert/chunked_pass.h"
+#include "convert/job.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -31,6 +39,24 @@ struct Reading {
   uint32_t data_start = 0;
   ColumnKind columns[kColumnSlots] = {};
   std::vector<CanFrame> frames;
+  uint64_t counts[4] = {};  // record lines, skipped, malformed, the first malformed line
+};
+
+// Runs the chunks' work on the waiting thread.
+class InlineHelpers : public HelperQueue {
+ public:
+  void push(std::function<void()> work) override { queue_.push_back(std::move(work)); }
+  void wait_until(const std::function<bool()>& done) override {
+    while (!done() && !queue_.empty()) {
+      queue_.front()();
+      queue_.pop_front();
+    }
+  }
+  void notify() override {}
+  int threads() const override { return 2; }
+
+ private:
+  std::deque<std::function<void()>> queue_;
 };
 
 bool same_bits(double a, double b) { return memcmp(&a, &b, sizeof a) == 0; }
@@ -58,8 +84,8 @@ bool same_header(const LogHeader& a, const LogHeader& b) {
 }
 
 // Reads the whole input from stream as the driver does: open, rewind, then
-// every record.
-Reading read_all(Stream* stream) {
+// every record, one by one or, with chunk_bytes, in chunks of that size.
+Reading read_all(Stream* stream, size_t chunk_bytes = 0) {
   Reading reading;
   LogReader* reader = log_reader_open(stream);
   if (reader == nullptr) return reading;
@@ -73,15 +99,26 @@ Reading read_all(Stream* stream) {
   reading.data_start = reader->data_start;
   memcpy(reading.columns, reader->column_kinds, sizeof reading.columns);
   log_reader_rewind(reader);
-  CanFrame frame;
   double last = -1e300;
-  while (log_reader_next(reader, &frame)) {
+  auto take = [&](const CanFrame& frame) {
     CHECK(frame.data.size <= 8);
     CHECK(frame.kind == 1 && frame.channel == 1);
     CHECK(!(frame.timestamp < last));
     last = frame.timestamp;
     reading.frames.push_back(frame);
+    return true;
+  };
+  if (chunk_bytes > 0) {
+    InlineHelpers helpers;
+    pass_frames_in_chunks(reader, &helpers, nullptr, take, chunk_bytes);
+  } else {
+    CanFrame frame;
+    while (log_reader_next(reader, &frame)) take(frame);
   }
+  reading.counts[0] = reader->record_lines;
+  reading.counts[1] = reader->skipped_records;
+  reading.counts[2] = reader->malformed_lines;
+  reading.counts[3] = reader->first_malformed_line;
   reading.failed = log_reader_failed(reader);
   reading.data_after_zero = log_reader_data_after_zero(reader);
   log_reader_free(reader);
@@ -96,6 +133,7 @@ void check_same(const Reading& a, const Reading& b) {
   CHECK(memcmp(a.columns, b.columns, sizeof a.columns) == 0);
   CHECK(a.frames.size() == b.frames.size());
   for (size_t i = 0; i < a.frames.size(); ++i) CHECK(same_frame(a.frames[i], b.frames[i]));
+  CHECK(memcmp(a.counts, b.counts, sizeof a.counts) == 0);
   CHECK(a.data_after_zero == b.data_after_zero);
 }
 
@@ -135,7 +173,8 @@ int64_t failing_seek(Stream* stream, int64_t offset, int origin) {
   return s->position;
 }
 int failing_close(Stream*) { return 0; }  // the record belongs to the caller
-const StreamOps failing_ops = {failing_read, nullptr, failing_tell, failing_seek, failing_close, nullptr};
+const StreamOps failing_ops = {failing_read, nullptr, failing_tell, failing_seek,
+                               failing_close, nullptr, nullptr,      nullptr};
 
 }  // namespace
 
@@ -157,10 +196,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_same(reference, windowed);
   }
 
-  // Reads that fail part way, straight and through a small window. The
-  // point of failure is taken from the input itself.
+  // The point of failure below and the chunk size are taken from the input
+  // itself.
   uint64_t hash = 1469598103934665603ull;
   for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
+
+  // In chunks of a few bytes up to a few lines.
+  Stream* chunked_stream = memory_stream_new(data, static_cast<int64_t>(size));
+  Reading chunked = read_all(chunked_stream, 1 + (hash >> 40) % 300);
+  stream_close(chunked_stream);
+  CHECK(!chunked.failed);
+  check_same(reference, chunked);
+
+  // Reads that fail part way, straight and through a small window.
   const int64_t fail_after = static_cast<int64_t>(hash % (3 * size + 2));
   for (int64_t window : {int64_t{0}, int64_t{16}}) {
     FailingStream failing{};

@@ -6,7 +6,7 @@
 // says; the output base never reaches into the folder part of a name, so a
 // trace file always lands in its input's output folder; normalising never
 // leaves a backslash and keeps an absolute text absolute; a settled root
-// holds every input and ends in "/".
+// is the beginning of every input and ends in "/".
 #include <unistd.h>
 
 #include <cstddef>
@@ -18,7 +18,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_records.h"
 #include "fs/file_system.h"
 #include "convert/paths.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -98,7 +97,8 @@ void check_normalize(std::string_view text) {
   // which says nothing more about the rules.
   std::string path(text);
   path.insert(path.begin(), '/');
-  path_normalize(path);
+  FileSystem host{&real_file_system_ops, "/"};
+  path_normalize(&host, path);
   CHECK(path.find('\\') == std::string::npos);
   CHECK(path_is_absolute(path));
   // A text with nothing to fold changes at most by its final "/".
@@ -113,25 +113,14 @@ void check_normalize(std::string_view text) {
 }
 
 void check_common_root(FuzzInput& in) {
-  RunConfig config;
   std::vector<std::string> typed;
   for (int i = 0; i < 4 && !in.empty(); ++i) typed.emplace_back(in.take_text());
-  config.inputs = typed;
-  int status = 129;
-  bool settled = settle_common_root(&config, &status);
-  if (settled) {
-    CHECK(!config.root.empty() && config.root.back() == '/');
-    CHECK(config.input_fs != nullptr && config.output_fs == config.input_fs);
-    CHECK(config.inputs.size() == typed.size());
-    for (size_t i = 0; i < typed.size(); ++i) {
-      CHECK(typed[i].compare(0, config.root.size(), config.root) == 0);
-      CHECK(config.root + config.inputs[i] == typed[i]);
-    }
-  } else {
-    CHECK(status == 129 || status == 132);
+  std::string root;
+  size_t culprit = 0;
+  if (find_common_root(typed, &root, &culprit) == RootSearch::kFound) {
+    CHECK(!root.empty() && root.back() == '/');
+    for (const std::string& input : typed) CHECK(input.compare(0, root.size(), root) == 0);
   }
-  if (config.output_fs != config.input_fs) fs_free(config.output_fs);
-  fs_free(config.input_fs);
 }
 
 }  // namespace

@@ -1,0 +1,193 @@
+#include "convert/chunked_pass.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "convert/job.h"
+#include "convert/run_events.h"
+#include "log/log.h"
+#include "reader/log_reader.h"
+#include "stream/stream.h"
+
+namespace {
+
+
+struct Chunk {
+  std::string bytes;
+  bool line_continues = false;  // it begins inside a line the chunk before began
+  ParsedChunk parsed;
+  std::atomic<bool> done{false};
+};
+
+// Cuts the log into chunks at line ends, in order.
+class ChunkCutter {
+ public:
+  ChunkCutter(LogReader* reader, size_t chunk_bytes) : reader_(reader), chunk_bytes_(chunk_bytes) {}
+
+  // The next chunk; nullptr at the end of the log or after a failed read
+  // (read_failed set).
+  std::shared_ptr<Chunk> next() {
+    while (!end_) {
+      read_more();
+      auto chunk = cut();
+      if (chunk != nullptr) return chunk;
+    }
+    if (carry_.empty()) return nullptr;
+    auto chunk = std::make_shared<Chunk>();
+    chunk->bytes.swap(carry_);
+    chunk->line_continues = continues_;
+    continues_ = false;
+    return chunk;
+  }
+
+  // Bytes read so far.
+  uint64_t bytes_read() const { return read_; }
+
+ private:
+  void read_more() {
+    const size_t old_size = carry_.size();
+    carry_.resize(old_size + chunk_bytes_);
+    const int64_t got = stream_read(reader_->stream, carry_.data() + old_size, static_cast<int64_t>(chunk_bytes_));
+    carry_.resize(old_size + static_cast<size_t>(got > 0 ? got : 0));
+    if (got > 0) read_ += static_cast<uint64_t>(got);
+    if (got <= 0) end_ = true;
+    if (got < 0) {
+      reader_->read_failed = true;
+      reader_->read_error = errno;
+    }
+  }
+
+  // The whole lines read so far as a chunk, the rest kept; nullptr when no
+  // line end came yet.
+  std::shared_ptr<Chunk> cut() {
+    const size_t feed = carry_.rfind('\n');
+    size_t length = feed == std::string::npos ? 0 : feed + 1;
+    // A line that runs on for two chunks without a line feed is cut where it
+    // stands: it is far beyond the longest line, so it is passed over anyway.
+    const bool forced = length == 0 && carry_.size() >= 2 * chunk_bytes_ && carry_.size() >= kLineBufferSize;
+    if (forced) length = carry_.size();
+    if (length == 0) return nullptr;
+    auto chunk = std::make_shared<Chunk>();
+    chunk->bytes.assign(carry_, 0, length);
+    chunk->line_continues = continues_;
+    carry_.erase(0, length);
+    continues_ = forced;
+    return chunk;
+  }
+
+  LogReader* reader_;
+  const size_t chunk_bytes_;
+  std::string carry_;
+  bool continues_ = false;
+  bool end_ = false;
+  uint64_t read_ = 0;
+};
+
+// Settles the chunks' records in order and hands the accepted frames on,
+// with the warning of skipped records where the reader gives it: before the
+// next accepted frame, and at the end.
+class Settler {
+ public:
+  Settler(LogReader* reader, const std::function<bool(const CanFrame&)>& take)
+      : reader_(reader), take_(take), line_(reader->data_start_line) {}
+
+  // Settles one chunk, whose records are its lines one by one. False when
+  // take refused a frame.
+  bool settle(const Chunk& chunk) {
+    CanFrame frame{};
+    for (const ParsedRecord& record : chunk.parsed.records) {
+      switch (log_reader_settle(reader_, record, ++line_, &frame)) {
+        case Settled::kSkipped:
+          skipped_at_ = reader_->last_accepted_time;
+          break;
+        case Settled::kAccepted:
+          warn_skipped();
+          if (!take_(frame)) return false;
+          break;
+        case Settled::kMalformed:
+          break;
+      }
+    }
+    return true;
+  }
+
+  // The end of the records.
+  void finish() { warn_skipped(); }
+
+ private:
+  void warn_skipped() {
+    if (skipped_at_ > 0 && log_enabled(LOG_WARN)) {
+      log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at_);
+    }
+    skipped_at_ = 0.0;
+  }
+
+  LogReader* reader_;
+  const std::function<bool(const CanFrame&)>& take_;
+  uint64_t line_;
+  double skipped_at_ = 0.0;
+};
+
+// Reads the rest of the log after the zero byte that ended the records and
+// notes whether anything but padding follows it.
+void check_rest_after_zero(LogReader* reader, const std::deque<std::shared_ptr<Chunk>>& later, ChunkCutter* cutter) {
+  for (const auto& chunk : later) {
+    if (reader->data_after_zero) return;
+    reader->data_after_zero = !log_bytes_are_padding(chunk->bytes.data(), chunk->bytes.size());
+  }
+  while (!reader->data_after_zero) {
+    std::shared_ptr<Chunk> chunk = cutter->next();
+    if (chunk == nullptr) return;
+    reader->data_after_zero = !log_bytes_are_padding(chunk->bytes.data(), chunk->bytes.size());
+  }
+}
+
+}  // namespace
+
+bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, RunObserver* observer,
+                           const std::function<bool(const CanFrame&)>& take, size_t chunk_bytes) {
+  // The parsers copy the reader's setup from here, never from the reader,
+  // which the settling changes meanwhile.
+  auto setup = std::make_shared<const LogReader>(*reader);
+  const size_t in_flight = 2 * static_cast<size_t>(helpers->threads()) + 1;
+  ChunkCutter cutter(reader, chunk_bytes);
+  Settler settler(reader, take);
+  std::deque<std::shared_ptr<Chunk>> chunks;
+  uint64_t reported = 0;
+  bool taken = true;
+  for (;;) {
+    while (chunks.size() < in_flight) {
+      std::shared_ptr<Chunk> chunk = cutter.next();
+      if (chunk == nullptr) break;
+      helpers->push([setup, chunk] {
+        parse_chunk(*setup, chunk->bytes.data(), chunk->bytes.size(), chunk->line_continues, &chunk->parsed);
+        chunk->done.store(true, std::memory_order_release);
+      });
+      chunks.push_back(std::move(chunk));
+    }
+    if (chunks.empty()) break;
+    const std::shared_ptr<Chunk> front = chunks.front();
+    helpers->wait_until([&front] { return front->done.load(std::memory_order_acquire); });
+    chunks.pop_front();
+    if (observer != nullptr && cutter.bytes_read() != reported) {
+      observer->bytes_read(cutter.bytes_read() - reported);
+      reported = cutter.bytes_read();
+    }
+    taken = settler.settle(*front);
+    if (!taken) break;
+    if (front->parsed.ended_at_zero) {
+      reader->stopped_at_zero = true;
+      reader->data_after_zero = front->parsed.data_after_zero;
+      check_rest_after_zero(reader, chunks, &cutter);
+      break;
+    }
+  }
+  // Chunks still being parsed hold no pointer into this frame: let them end.
+  for (const auto& chunk : chunks) helpers->wait_until([&chunk] { return chunk->done.load(std::memory_order_acquire); });
+  if (taken) settler.finish();
+  return taken;
+}
