@@ -59,7 +59,7 @@ bool text_output_begin(TextOutput* output, const CanFrame& first);
 template <bool (*kWriteFrame)(TextOutput* output, const CanFrame& frame)>
 bool text_output_record(OutputBackend* backend, const CanFrame* frame, uint64_t) {
   TextOutput* output = static_cast<TextOutput*>(backend);
-  if (frame->kind != 1 && frame->kind != 2) return true;
+  if (!is_bus_frame(*frame)) return true;
   if (!output->header_written && !text_output_begin(output, *frame)) return false;
   return kWriteFrame(output, *frame);
 }

@@ -18,7 +18,7 @@ struct CanFrame {
   uint8_t channel;   // bus channel number
   uint32_t id;       // CAN identifier, not masked
   FrameData data;
-  int32_t kind;      // record kind; 1 and 2 are frames
+  int32_t kind;      // record kind (CanRecordKind); any other is no frame
   bool extended;     // 29-bit identifier
   bool transmitted;  // sent by the logger ("Tx"), else received ("Rx")
   bool fd;           // CAN FD frame
@@ -27,3 +27,15 @@ struct CanFrame {
   bool remote;       // remote frame
   uint8_t length;    // data length
 };
+
+// The record kinds that are frames of a bus; an output writes a line for
+// these only. The log reader gives the first; the second is a frame from
+// other sources of records.
+enum CanRecordKind : int32_t {
+  RECORD_KIND_FRAME = 1,
+  RECORD_KIND_OTHER_FRAME = 2,
+};
+
+inline bool is_bus_frame(const CanFrame& record) {
+  return record.kind == RECORD_KIND_FRAME || record.kind == RECORD_KIND_OTHER_FRAME;
+}

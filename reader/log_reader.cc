@@ -263,7 +263,7 @@ bool log_reader_next(LogReader* reader, CanFrame* frame) {
       note_malformed(reader);
       continue;
     }
-    frame->kind = 1;
+    frame->kind = RECORD_KIND_FRAME;
     if (frame->timestamp < reader->last_accepted_time) {
       skipped_at = reader->last_accepted_time;
       ++reader->skipped_records;
@@ -345,7 +345,7 @@ Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_
   memcpy(frame->data.bytes, record.data, 8);
   frame->extended = (record.flags & ParsedRecord::kExtended) != 0;
   frame->transmitted = (record.flags & ParsedRecord::kTransmitted) != 0;
-  frame->kind = 1;
+  frame->kind = RECORD_KIND_FRAME;
   if (frame->timestamp < reader->last_accepted_time) {
     ++reader->skipped_records;
     return Settled::kSkipped;
