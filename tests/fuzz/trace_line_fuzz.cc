@@ -3,7 +3,8 @@
 // byte (both versions), the fast offset formatter against stb_sprintf's
 // "%*.*f" wherever it claims a result, the header's start value against the
 // C library's "%5lu.%010.0f", and the whole trace writer into a stream that
-// keeps what it is given.
+// keeps what it is given. The fast ASC, candump and CSV lines against their
+// references, each written into a heap block of exactly its room.
 #include <stb_sprintf.h>
 
 #include <cmath>
@@ -12,15 +13,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "formats/asc_lines.h"
+#include "formats/candump_lines.h"
+#include "formats/csv_lines.h"
 #include "reader/can_frame.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/test_frames.h"
+#include "formats/formats.h"
 #include "formats/trace_lines.h"
-#include "output/text_append.h"
-#include "formats/trace_writer.h"
+#include "output/text_output.h"
 
 namespace {
 
@@ -52,7 +57,7 @@ int collect_close(Stream* stream) {
   delete static_cast<CollectingStream*>(stream);
   return 0;
 }
-const StreamOps collecting_ops = {nullptr, collect_write, nullptr, nullptr, collect_close, nullptr};
+const StreamOps collecting_ops = {nullptr, collect_write, nullptr, nullptr, collect_close, nullptr, nullptr, nullptr};
 
 void check_lines(int64_t number, double offset, const CanFrame& frame) {
   std::string fast, reference;
@@ -66,6 +71,27 @@ void check_lines(int64_t number, double offset, const CanFrame& frame) {
     trace_line_v1_append_reference(&reference, number, offset, frame);
     CHECK(fast == reference);
   }
+}
+
+// The fast line written at the start of exactly kRoom bytes equals the
+// reference line, when the fast build takes the values.
+template <size_t kRoom, typename Write, typename Append>
+void check_format_line(Write write, Append append_reference) {
+  std::unique_ptr<char[]> room(new char[kRoom]);
+  const char* end = write(room.get());
+  if (end == nullptr) return;
+  std::string reference;
+  append_reference(&reference);
+  CHECK(std::string(static_cast<const char*>(room.get()), end) == reference);
+}
+
+void check_format_lines(double offset, const CanFrame& frame) {
+  check_format_line<kAscLineRoom>([&](char* out) { return asc_line_write(out, offset, frame); },
+                                  [&](std::string* s) { asc_line_append_reference(s, offset, frame); });
+  check_format_line<kCandumpLineRoom>([&](char* out) { return candump_line_write(out, frame); },
+                                      [&](std::string* s) { candump_line_append_reference(s, frame); });
+  check_format_line<kCsvLineRoom>([&](char* out) { return csv_line_write(out, frame); },
+                                  [&](std::string* s) { csv_line_append_reference(s, frame); });
 }
 
 void check_offset(double value) {
@@ -115,17 +141,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const double start = in.take<double>();
   check_start_value(start);
 
-  // The writer over a stream that keeps its bytes: one header, then one line
-  // per frame of kind 1 or 2 (version 1.1 skips CAN FD frames).
+  // The trace back end over a stream that keeps its bytes: one header, then
+  // one line per frame of kind 1 or 2 (version 1.1 skips CAN FD frames).
   std::string written;
-  TraceWriter* writer = trace_writer_new(nullptr, version);
+  TextOutput* writer = text_output_new(nullptr, version == 2 ? &kTraceV2Format : &kTraceV1Format);
   CHECK(writer != nullptr);
   auto* stream = new CollectingStream;
   stream->ops = &collecting_ops;
   stream->bytes = &written;
-  writer->output = stream;
-  writer->header_written = false;
-  writer->message_number = 1;
+  writer->file.stream = stream;
   size_t expected_lines = 0;
   bool first = true;
   for (int i = 0; i < 8 && !in.empty(); ++i) {
@@ -133,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t number = in.take<int64_t>();
     const double offset = in.take<double>();
     check_lines(number, offset, frame);
+    check_format_lines(offset, frame);
     check_offset(offset);
     check_offset(frame.timestamp);
 
@@ -148,6 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (char c : written) lines += c == '\n';
   CHECK(lines == expected_lines);
   CHECK(written.empty() || written.back() == '\n');
-  trace_writer_free(writer);  // closes the collecting stream
+  stream_close(writer->file.stream);
+  writer->file.stream = nullptr;  // no temporary file to discard
+  output_backend_free(writer);
   return 0;
 }
