@@ -5,6 +5,12 @@
 //   gen_log --records N --layout K --seed S --out F
 //   gen_log --list-layouts
 //
+// With --times T it also writes one line per record line to T: the line's
+// time in microseconds since 1970 UTC, then "R", the identifier and the data
+// in hexadecimal for a regular record, or "?" for an edge-case line of the
+// irregular layout (whatever a reader makes of it; its time is the one the
+// line states, for an empty line the header's).
+//
 // N takes the suffixes K, M and G (binary: 1K = 1024 bytes). With --size the
 // file holds as many whole record lines as fit into N bytes after the header;
 // with --records it holds exactly N record lines. The same size, layout and
@@ -321,9 +327,11 @@ void append_record(std::string& line, const Layout& layout, const std::vector<Co
 
 // Replaces the regular line by one of the edge cases of the irregular layout
 // about once in 25 lines. No replacement yields a time far ahead of its
-// neighbours, so a file never ends in a long run of skipped frames. Returns true when the line was replaced.
+// neighbours, so a file never ends in a long run of skipped frames. Returns true when the line was replaced;
+// *stated_ms is then the time the line states.
 bool make_irregular(std::string& line, Random& random, int64_t ms, const Signal& signal,
-                    const uint8_t* data) {
+                    const uint8_t* data, int64_t* stated_ms) {
+  *stated_ms = ms;
   if (!random.chance(40)) return false;
   line.clear();
   std::string time;
@@ -343,7 +351,8 @@ bool make_irregular(std::string& line, Random& random, int64_t ms, const Signal&
     case 1:  // stray carriage returns inside the line
       line = time + ";0\r;1;" + "18FEF100;\r3;A00BFF";
       break;
-    case 2:  // an empty line
+    case 2:  // an empty line: its empty time field stands for the header's time
+      *stated_ms = kStartMsOfDay;
       break;
     case 3:  // a short line: timestamp and lost count only
       line = time + ";0";
@@ -362,7 +371,8 @@ bool make_irregular(std::string& line, Random& random, int64_t ms, const Signal&
       break;
     case 7: {  // a step back of half a second (skipped frame)
       std::string earlier;
-      append_time(earlier, TimeStyle::kTimeOfDay, ms >= 500 ? ms - 500 : 0);
+      *stated_ms = ms >= 500 ? ms - 500 : 0;
+      append_time(earlier, TimeStyle::kTimeOfDay, *stated_ms);
       line = earlier + ";0;0;100;1;FF";
       break;
     }
@@ -423,13 +433,14 @@ bool parse_size(const char* text, uint64_t* value) {
 
 void usage(FILE* out) {
   std::fprintf(out,
-               "usage: gen_log (--size N | --records N) [--layout K] [--seed S] --out F\n"
+               "usage: gen_log (--size N | --records N) [--layout K] [--seed S] --out F [--times T]\n"
                "       gen_log --list-layouts\n"
                "  --size N     fill at most N bytes (suffixes K, M, G are binary)\n"
                "  --records N  write exactly N record lines\n"
                "  --layout K   record layout, 0 to %d (default 0)\n"
                "  --seed S     seed of the pseudo-random sequence (default 1)\n"
-               "  --out F      output file ('-' for standard output)\n",
+               "  --out F      output file ('-' for standard output)\n"
+               "  --times T    each record line's time, identifier and data into T\n",
                kLayoutCount - 1);
 }
 
@@ -440,6 +451,7 @@ int main(int argc, char** argv) {
   bool have_size = false, have_records = false;
   int layout_index = 0;
   const char* out_path = nullptr;
+  const char* times_path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -465,6 +477,8 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       seed = std::strtoull(argv[++i], &end, 10);
       if (*end != 0) return usage(stderr), 2;
+    } else if (arg == "--times" && has_value) {
+      times_path = argv[++i];
     } else if (arg == "--out" && has_value) {
       out_path = argv[++i];
     } else {
@@ -482,6 +496,11 @@ int main(int argc, char** argv) {
   FILE* file = std::strcmp(out_path, "-") == 0 ? stdout : std::fopen(out_path, "wb");
   if (file == nullptr) {
     std::fprintf(stderr, "gen_log: cannot open %s: %s\n", out_path, std::strerror(errno));
+    return 2;
+  }
+  FILE* times = times_path != nullptr ? std::fopen(times_path, "w") : nullptr;
+  if (times_path != nullptr && times == nullptr) {
+    std::fprintf(stderr, "gen_log: cannot open %s: %s\n", times_path, std::strerror(errno));
     return 2;
   }
   Output out(file);
@@ -519,18 +538,30 @@ int main(int argc, char** argv) {
     for (uint8_t& b : data) b = static_cast<uint8_t>(random.below(256));
     const int64_t ms = kStartMsOfDay + static_cast<int64_t>(time_us / 1000);
     line.clear();
-    if (!(layout.irregular && make_irregular(line, random, ms, signal, data)))
-      append_record(line, layout, kinds, signal, ms, data, random);
+    int64_t stated_ms = ms;
+    const bool replaced = layout.irregular && make_irregular(line, random, ms, signal, data, &stated_ms);
+    if (!replaced) append_record(line, layout, kinds, signal, ms, data, random);
     const bool last = have_records && count + 1 == records;
     const bool final_without_eol = layout.irregular && last;
     const size_t total = line.size() + (final_without_eol ? 0 : eol_length);
     if (have_size && out.written() + total > size) break;
     out.put(line);
     if (!final_without_eol) out.put(eol, eol_length);
+    if (times != nullptr) {
+      std::fprintf(times, "%lld ", static_cast<long long>((kStartDayNumber * 86400000 + stated_ms) * 1000));
+      if (replaced) {
+        std::fputs("?\n", times);
+      } else {
+        std::fprintf(times, "R %X ", signal.id);
+        for (int k = 0; k < signal.length; ++k) std::fprintf(times, "%02X", data[k]);
+        std::fputc('\n', times);
+      }
+    }
     ++count;
     time_us += random.below(static_cast<uint32_t>(2 * mean_gap_us + 1));
   }
-  const bool ok = out.flush() && (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0);
+  const bool ok = out.flush() && (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) &&
+                  (times == nullptr || std::fclose(times) == 0);
   if (!ok) {
     std::fprintf(stderr, "gen_log: write to %s failed\n", out_path);
     return 2;

@@ -45,8 +45,13 @@ TARGET_MIB_S = 300.0
 TARGET_VS_AWK = 20.0
 TARGET_VS_PYCAN = 60.0
 TARGET_SAME_WITHIN = 0.10
+TARGET_FORMAT_SHARE = 0.80  # each of asc, candump, csv against version 2.1
 TARGET_RSS_MIB = 32.0
 TARGET_SCALING = 1.2
+
+# Output of each -f value: extension, and lines beside the frame lines.
+FORMATS = {"version1": (".trc", 2), "version2": (".trc", 3), "asc": (".asc", 7),
+           "candump": (".log", 0), "csv": (".csv", 1)}
 
 
 def parse_size(text):
@@ -248,6 +253,11 @@ def run_once(tool, out_dir, launcher):
             int(r["status"]), err_text, out_file)
 
 
+def output_format(tool):
+    """(extension, lines beside the frame lines) of a trcforge tool's output."""
+    return FORMATS[tool.name.split()[-1] if " -f " in tool.name else "version2"]
+
+
 def empty_folder(folder):
     for entry in os.listdir(folder):
         p = os.path.join(folder, entry)
@@ -261,7 +271,8 @@ def check_output(tool, out_dir, out_file, header_lines):
     """Checks the first output of a converter: its line count must be the
     frame count plus the header. Returns a note, and the output's digest."""
     if out_file is None:
-        files = [os.path.join(out_dir, f) for f in os.listdir(out_dir) if f.endswith(".trc")]
+        extension = output_format(tool)[0]
+        files = [os.path.join(out_dir, f) for f in os.listdir(out_dir) if f.endswith(extension)]
         out_file = files[0] if files else None
     if out_file is None or not os.path.exists(out_file):
         return "NO OUTPUT FILE", None
@@ -296,8 +307,8 @@ def measure(tools, runs, out_parent):
                 if status != 0:
                     sys.exit(f"{tool.name} failed with status {status}: {err}")
                 if tool.checked is None and tool.output is not None:
-                    # Trace header: 2 lines in version 1.1, 3 in version 2.1.
-                    header = 2 if "version1" in tool.name else 3
+                    # Header (and footer) lines of the output format.
+                    header = output_format(tool)[1]
                     tool.checked, digests[tool.name] = check_output(tool, work, out_file, header)
                 empty_folder(work)
                 tool.walls.append(wall)
@@ -400,7 +411,8 @@ def throughput(args, binary):
                  args.runs, output="file"),
             Tool("trcforge -b 65536", trc("-b", "65536"), path, nbytes, records, args.runs,
                  output="file"),
-        ]
+        ] + [Tool(f"trcforge -f {f}", trc("-f", f), path, nbytes, records, args.runs, output="file")
+             for f in ("asc", "candump", "csv")]
     tools += [
         Tool("wc -l", lambda p, o: ["wc", "-l", p], path, nbytes, records, args.runs),
         Tool("cat > /dev/null", lambda p, o: ["cat", p], path, nbytes, records, args.runs),
@@ -461,6 +473,10 @@ def throughput(args, binary):
     d = abs(v1 - v2) / max(v1, v2)
     verdict("version1 and version2 within 10%", d <= TARGET_SAME_WITHIN,
             f"{v1:.1f} vs {v2:.1f} MiB/s ({100 * d:.1f}%)")
+    for f in ("asc", "candump", "csv"):
+        x = rate(by_name[f"trcforge -f {f}"])
+        verdict(f"-f {f} >= {100 * TARGET_FORMAT_SHARE:.0f}% of version2",
+                x >= TARGET_FORMAT_SHARE * v2, f"{x:.1f} vs {v2:.1f} MiB/s ({100 * x / v2:.0f}%)")
     b = rate(by_name["trcforge -b 65536"])
     d = abs(b - r) / max(b, r)
     verdict("-b 65536 within 10% of the default", d <= TARGET_SAME_WITHIN,

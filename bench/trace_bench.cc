@@ -1,12 +1,16 @@
 // Frame lines per second of the trace writer (items/s in the output), through
-// the back end's record operation as the driver calls it, and of the two line
-// formatters alone.
+// the back end's record operation as the driver calls it, and of the line
+// formatters alone: the two trace versions and the ASC, candump and CSV lines,
+// each in its fast and its stb_sprintf build.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "formats/asc_lines.h"
+#include "formats/candump_lines.h"
+#include "formats/csv_lines.h"
 #include "formats/formats.h"
 #include "formats/trace_lines.h"
 #include "fs/file_system.h"
@@ -92,6 +96,7 @@ void BM_RecordV2NullStream(benchmark::State& state) { record_lines(state, &null_
 void BM_RecordV1DevNull(benchmark::State& state) { record_lines(state, &dev_null_fs_ops, 1); }
 void BM_RecordV2DevNull(benchmark::State& state) { record_lines(state, &dev_null_fs_ops, 2); }
 
+// A line builder: line, number, seconds since the first frame, frame.
 using LineAppend = void (*)(std::string*, int64_t, double, const CanFrame&);
 
 void format_lines(benchmark::State& state, LineAppend append) {
@@ -103,17 +108,37 @@ void format_lines(benchmark::State& state, LineAppend append) {
   for (auto _ : state) {
     const CanFrame& frame = frames[i];
     line.clear();
-    append(&line, number++, (frame.timestamp - frames[0].timestamp) * 1000.0, frame);
+    append(&line, number++, frame.timestamp - frames[0].timestamp, frame);
     benchmark::DoNotOptimize(line.data());
     if (++i == frames.size()) i = 0;
   }
   state.SetItemsProcessed(state.iterations());
 }
 
-void BM_FormatV1Fast(benchmark::State& state) { format_lines(state, trace_line_v1_append); }
-void BM_FormatV1Stb(benchmark::State& state) { format_lines(state, trace_line_v1_append_reference); }
-void BM_FormatV2Fast(benchmark::State& state) { format_lines(state, trace_line_v2_append); }
-void BM_FormatV2Stb(benchmark::State& state) { format_lines(state, trace_line_v2_append_reference); }
+// The trace lines take the offset in milliseconds.
+template <void (*kAppend)(std::string*, int64_t, double, const CanFrame&)>
+void trace_line(std::string* line, int64_t number, double seconds, const CanFrame& frame) {
+  kAppend(line, number, seconds * 1000.0, frame);
+}
+template <void (*kAppend)(std::string*, double, const CanFrame&)>
+void offset_line(std::string* line, int64_t, double seconds, const CanFrame& frame) {
+  kAppend(line, seconds, frame);
+}
+template <void (*kAppend)(std::string*, const CanFrame&)>
+void time_line(std::string* line, int64_t, double, const CanFrame& frame) {
+  kAppend(line, frame);
+}
+
+void BM_FormatV1Fast(benchmark::State& state) { format_lines(state, trace_line<trace_line_v1_append>); }
+void BM_FormatV1Stb(benchmark::State& state) { format_lines(state, trace_line<trace_line_v1_append_reference>); }
+void BM_FormatV2Fast(benchmark::State& state) { format_lines(state, trace_line<trace_line_v2_append>); }
+void BM_FormatV2Stb(benchmark::State& state) { format_lines(state, trace_line<trace_line_v2_append_reference>); }
+void BM_FormatAscFast(benchmark::State& state) { format_lines(state, offset_line<asc_line_append>); }
+void BM_FormatAscStb(benchmark::State& state) { format_lines(state, offset_line<asc_line_append_reference>); }
+void BM_FormatCandumpFast(benchmark::State& state) { format_lines(state, time_line<candump_line_append>); }
+void BM_FormatCandumpStb(benchmark::State& state) { format_lines(state, time_line<candump_line_append_reference>); }
+void BM_FormatCsvFast(benchmark::State& state) { format_lines(state, time_line<csv_line_append>); }
+void BM_FormatCsvStb(benchmark::State& state) { format_lines(state, time_line<csv_line_append_reference>); }
 
 BENCHMARK(BM_RecordV1NullStream);
 BENCHMARK(BM_RecordV2NullStream);
@@ -123,6 +148,12 @@ BENCHMARK(BM_FormatV1Fast);
 BENCHMARK(BM_FormatV1Stb);
 BENCHMARK(BM_FormatV2Fast);
 BENCHMARK(BM_FormatV2Stb);
+BENCHMARK(BM_FormatAscFast);
+BENCHMARK(BM_FormatAscStb);
+BENCHMARK(BM_FormatCandumpFast);
+BENCHMARK(BM_FormatCandumpStb);
+BENCHMARK(BM_FormatCsvFast);
+BENCHMARK(BM_FormatCsvStb);
 
 }  // namespace
 

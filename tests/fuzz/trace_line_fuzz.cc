@@ -2,7 +2,8 @@
 // times: the fast line builds against the stb_sprintf reference byte for
 // byte (both versions), the fast offset formatter against stb_sprintf's
 // "%*.*f" wherever it claims a result, and the header's start value against
-// the C library's "%5lu.%010.0f".
+// the C library's "%5lu.%010.0f"; the fast ASC, candump and CSV lines against
+// their references, each written into a heap block of exactly its room.
 #include <stb_sprintf.h>
 
 #include <cmath>
@@ -11,8 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "formats/asc_lines.h"
+#include "formats/candump_lines.h"
+#include "formats/csv_lines.h"
 #include "reader/can_frame.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/test_frames.h"
@@ -48,6 +53,27 @@ void check_lines(int64_t number, double offset, const CanFrame& frame) {
     trace_line_v1_append_reference(&reference, number, offset, frame);
     CHECK(fast == reference);
   }
+}
+
+// The fast line written at the start of exactly kRoom bytes equals the
+// reference line, when the fast build takes the values.
+template <size_t kRoom, typename Write, typename Append>
+void check_format_line(Write write, Append append_reference) {
+  std::unique_ptr<char[]> room(new char[kRoom]);
+  const char* end = write(room.get());
+  if (end == nullptr) return;
+  std::string reference;
+  append_reference(&reference);
+  CHECK(std::string(static_cast<const char*>(room.get()), end) == reference);
+}
+
+void check_format_lines(double offset, const CanFrame& frame) {
+  check_format_line<kAscLineRoom>([&](char* out) { return asc_line_write(out, offset, frame); },
+                                  [&](std::string* s) { asc_line_append_reference(s, offset, frame); });
+  check_format_line<kCandumpLineRoom>([&](char* out) { return candump_line_write(out, frame); },
+                                      [&](std::string* s) { candump_line_append_reference(s, frame); });
+  check_format_line<kCsvLineRoom>([&](char* out) { return csv_line_write(out, frame); },
+                                  [&](std::string* s) { csv_line_append_reference(s, frame); });
 }
 
 void check_offset(double value) {
@@ -102,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t number = in.take<int64_t>();
     const double offset = in.take<double>();
     check_lines(number, offset, frame);
+    check_format_lines(offset, frame);
     check_offset(offset);
     check_offset(frame.timestamp);
   }
