@@ -81,7 +81,7 @@ void trace_format_errorfn(void* parent, FILE* fp, int error, const char* argval,
 // Builds the option. Returns nullptr when memory runs out.
 TraceFormatOption* new_trace_format_option(OutputSettings* settings) {
   // A stock string option tells the operations of argtable's string type.
-  struct arg_str* stock = arg_str0("f", "trace-format", "{version1,version2}",
+  struct arg_str* stock = arg_str0("f", "trace-format", "{version1,version2,asc,candump,csv}",
                                    "which trace version to output, defaults to 2.1");
   if (stock == nullptr) return nullptr;
   auto* option = static_cast<TraceFormatOption*>(malloc(sizeof(TraceFormatOption)));

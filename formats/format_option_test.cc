@@ -50,7 +50,7 @@ class OptionTableTest : public ::testing::Test {
 TEST_F(OptionTableTest, OtherValuesAreRejectedWithTheirName) {
   EXPECT_EQ(parse({"--trace-format=2.1"}), 1);
   EXPECT_EQ(settings_.format, 0);
-  EXPECT_EQ(errors(), "trcforge: invalid value \"2.1\" to option -f|--trace-format={version1,version2}\n");
+  EXPECT_EQ(errors(), "trcforge: invalid value \"2.1\" to option -f|--trace-format={version1,version2,asc,candump,csv}\n");
   EXPECT_EQ(end_->error[0], 256);
   EXPECT_EQ(parse({"-f", ""}), 1);
   EXPECT_EQ(settings_.format, 0);

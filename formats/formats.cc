@@ -15,6 +15,9 @@ struct FormatEntry {
 const FormatEntry kFormats[] = {
     {"version1", FORMAT_TRACE_V1, &kTraceV1Format},
     {"version2", FORMAT_TRACE_V2, &kTraceV2Format},
+    {"asc", FORMAT_ASC, &kAscFormat},
+    {"candump", FORMAT_CANDUMP, &kCandumpFormat},
+    {"csv", FORMAT_CSV, &kCsvFormat},
 };
 
 }  // namespace

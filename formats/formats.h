@@ -12,6 +12,9 @@ struct TextFormat;
 enum OutputFormatId : int {
   FORMAT_TRACE_V1 = 1,  // "version1": trace file version 1.1
   FORMAT_TRACE_V2 = 2,  // "version2": trace file version 2.1, the default
+  FORMAT_ASC = 3,       // "asc": ASC file
+  FORMAT_CANDUMP = 4,   // "candump": candump log
+  FORMAT_CSV = 5,       // "csv": comma-separated values
 };
 
 // The number of a format name (any letter case), 0 for no format.
@@ -28,3 +31,6 @@ extern const OptionExtension format_option_extension;
 // The formats' writers (each in its own file).
 extern const TextFormat kTraceV1Format;
 extern const TextFormat kTraceV2Format;
+extern const TextFormat kAscFormat;
+extern const TextFormat kCandumpFormat;
+extern const TextFormat kCsvFormat;

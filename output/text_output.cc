@@ -13,6 +13,7 @@ TextOutput* as_output(OutputBackend* backend) { return static_cast<TextOutput*>(
 
 // Writes the format's header for the first frame in one stream write.
 bool write_header(TextOutput* output, const CanFrame& first) {
+  if (output->format->append_header == nullptr) return true;
   output->line_buffer.clear();
   output->format->append_header(&output->line_buffer, first);
   const int64_t size = static_cast<int64_t>(output->line_buffer.size());

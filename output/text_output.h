@@ -20,7 +20,8 @@ struct TextOutput;
 // One output format's writers.
 struct TextFormat {
   const char* extension;  // ".trc"
-  // Appends the file header for the first frame (written when it comes).
+  // Appends the file header for the first frame (written when it comes);
+  // nullptr for none.
   void (*append_header)(std::string* text, const CanFrame& first);
   // The back end's record operation: text_output_record of the format's
   // frame line writer.
