@@ -5,6 +5,7 @@ text log, beside the tools a user has today, on the same file in the same run.
     bench/throughput.py                      # 256 MiB log, 5 interleaved rounds
     bench/throughput.py --size 1G --runs 7
     bench/throughput.py --scaling            # 16 MiB, 64 MiB, 256 MiB, 1 GiB
+    bench/throughput.py --jobs               # -j 1 against -j 2 on trees and a 1 GiB log
     bench/throughput.py --clean              # remove the cached inputs
 
 The input comes from bench/gen_log.cc (compiled on first use) and is cached by
@@ -527,6 +528,76 @@ def scaling(args, binary):
             f"largest {rss:.1f} MiB")
 
 
+def tree_of_logs(cache, name, count, source, per_folder):
+    """A folder of `count` hard links to the log at source, `per_folder` to a
+    sub-folder, cached by name. Returns (path, bytes, frames)."""
+    path = os.path.join(cache, name)
+    size, frames = os.path.getsize(source), count_lines(source) - 10
+    if not os.path.isdir(path):
+        building = path + ".part"
+        shutil.rmtree(building, ignore_errors=True)
+        for i in range(count):
+            folder = os.path.join(building, f"d{i // per_folder:04d}")
+            os.makedirs(folder, exist_ok=True)
+            os.link(source, os.path.join(folder, f"log{i:06d}.txt"))
+        os.rename(building, path)
+    return path, size * count, frames * count
+
+
+def disk_speed(folder, source):
+    """Reads source and writes as many bytes beside it past the page cache
+    (O_DIRECT), once each. Returns (read MiB/s, write MiB/s)."""
+    nbytes = os.path.getsize(source)
+    target = os.path.join(folder, "disk-speed.bin")
+    speeds = []
+    for argv in (["dd", f"if={source}", "of=/dev/null", "bs=4M", "iflag=direct"],
+                 ["dd", "if=/dev/zero", f"of={target}", "bs=4M", f"count={nbytes >> 22}", "oflag=direct"]):
+        start = time.monotonic()
+        subprocess.run(argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        speeds.append((nbytes >> 22 << 22) / MIB / (time.monotonic() - start))
+    os.remove(target)
+    return speeds
+
+
+def parallel(args, binary):
+    """Converts a tree of 64 logs of 16 MiB, one log of 1 GiB and 100,000
+    small logs with -j 1 and -j 2 (interleaved) and prints the ratios."""
+    if not binary:
+        sys.exit("--jobs needs the trcforge binary")
+    cache = cache_dir()
+    small_log, _, _ = ensure_input(cache, 16 * MIB, args.layout, args.seed)
+    big_log, big_bytes, big_frames = ensure_input(cache, 1 << 30, args.layout, args.seed)
+    tiny_log = os.path.join(cache, "tiny-log.txt")
+    if not os.path.exists(tiny_log):
+        with open(small_log, "rb") as f:
+            head = f.read(1 << 12)
+        with open(tiny_log, "wb") as f:
+            f.write(head[:head.rfind(b"\n") + 1])
+    rows = [("64 x 16 MiB", tree_of_logs(cache, "tree-64x16M", 64, small_log, 16)),
+            ("1 GiB", (big_log, big_bytes, big_frames)),
+            ("100,000 small", tree_of_logs(cache, "tree-100k-small", 100000, tiny_log, 1000))]
+    out_parent = os.environ.get("TRCFORGE_BENCH_OUT", cache)
+    ensure_space(out_parent, int(big_bytes * 1.6) + 64 * MIB, "the outputs")
+    tools = [Tool(f"{row} -j {jobs}", lambda p, o, j=jobs: [binary, "-j", str(j), "-O", o, p], path, n, frames,
+                  args.runs)
+             for row, (path, n, frames) in rows for jobs in (1, 2)]
+    print(f"machine: {machine_line()}")
+    print(f"trcforge: {binary_line(binary)}")
+    print(f"rounds: {args.runs}, interleaved, rotating order")
+    measure(tools, args.runs, out_parent)
+    report(tools)
+    print("\ntargets (-j 2 against -j 1, wall time):")
+    for row, need in zip([r for r, _ in rows], (1.7, 1.5, 1.0)):
+        one, two = (next(t for t in tools if t.name == f"{row} -j {j}") for j in (1, 2))
+        x = statistics.median(one.walls) / statistics.median(two.walls)
+        verdict(f"{row}: -j 2 at least {need} x as fast", x >= need,
+                f"{x:.2f} x; peak RSS {max(one.rss) / 1024:.1f} and {max(two.rss) / 1024:.1f} MiB")
+    read, write = disk_speed(out_parent, big_log)
+    print(f"\ndisk beside it (O_DIRECT, one pass of {big_bytes / MIB:.0f} MiB): "
+          f"read {read:.0f} MiB/s, write {write:.0f} MiB/s")
+    print(f"machine after the runs: {machine_line()}")
+
+
 def clean():
     cache = cache_dir()
     if not os.path.isdir(cache):
@@ -557,6 +628,8 @@ def main():
     p.add_argument("--scaling", action="store_true",
                    help="time per MiB and peak RSS of trcforge over --sizes")
     p.add_argument("--sizes", default="16M,64M,256M,1G", help="sizes of --scaling")
+    p.add_argument("--jobs", action="store_true",
+                   help="-j 1 against -j 2 on 64 logs of 16 MiB, one of 1 GiB and 100,000 small ones")
     p.add_argument("--clean", action="store_true", help="remove the cached inputs and exit")
     args = p.parse_args()
 
@@ -572,6 +645,8 @@ def main():
     binary = trcforge_binary(args)
     if args.scaling:
         scaling(args, binary)
+    elif args.jobs:
+        parallel(args, binary)
     else:
         throughput(args, binary)
 
