@@ -19,6 +19,9 @@ namespace {
 
 constexpr const char kDefaultLoggerId[] = "LOGGERID";
 
+// The observer hears of the bytes read in steps of about this size.
+constexpr uint64_t kBytesReadStep = 64 * 1024;
+
 int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 
 // One file's conversion, step by step. Each step logs its own failure.
@@ -70,6 +73,7 @@ class FileConversion {
     outcome_.skipped_records = skipped_records_;
     outcome_.malformed_lines = malformed_lines_;
     outcome_.bytes = opened_as_.size;
+    outcome_.bytes_told = bytes_told_;
     job_->observer->file_finished(outcome_);
   }
 
@@ -191,16 +195,27 @@ class FileConversion {
     // string as they were, and the line writers read all eight of a classic
     // frame's bytes at once.
     CanFrame frame{};
-    uint64_t reported = 0;
+    uint64_t report_at = job_->observer != nullptr ? kBytesReadStep : UINT64_MAX;
     while (log_reader_next(reader_, &frame)) {
       ++job_->frame_count;
-      if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) return false;
-      if (job_->observer != nullptr && reader_->bytes_taken != reported) {
-        job_->observer->bytes_read(reader_->bytes_taken - reported);
-        reported = reader_->bytes_taken;
+      if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) {
+        tell_bytes_read();
+        return false;
+      }
+      if (reader_->bytes_taken >= report_at) {
+        tell_bytes_read();
+        report_at = reader_->bytes_taken + kBytesReadStep;
       }
     }
+    tell_bytes_read();
     return true;
+  }
+
+  // Tells the observer the bytes taken since it was told last.
+  void tell_bytes_read() {
+    if (job_->observer == nullptr || reader_->bytes_taken == bytes_told_) return;
+    job_->observer->bytes_read(reader_->bytes_taken - bytes_told_);
+    bytes_told_ = reader_->bytes_taken;
   }
 
   // The records read are all the file holds: no read failed and no data
@@ -350,6 +365,7 @@ class FileConversion {
   uint64_t skipped_records_ = 0;
   uint64_t malformed_lines_ = 0;
   uint64_t first_malformed_line_ = 0;
+  uint64_t bytes_told_ = 0;  // bytes the observer was told of
   LogCapture capture_;
   FileOutcome outcome_;
 };

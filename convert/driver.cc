@@ -54,7 +54,7 @@ void tell_found(ConversionJob* job, const FolderListing& listing) {
   uint64_t files = 0;
   uint64_t bytes = 0;
   for (const auto& [name, info] : listing) {
-    if (info.kind != ENTRY_FILE) continue;
+    if (info.kind == ENTRY_FOLDER) continue;
     ++files;
     bytes += static_cast<uint64_t>(info.size);
   }
@@ -131,9 +131,11 @@ uint32_t convert_path(ConversionJob* job, std::string_view input_path, std::stri
     case ENTRY_FOLDER:
       return convert_folder(job, input_path, output_path, info);
     case ENTRY_MISSING:
-      if (log_enabled(LOG_WARN)) {
-        log_write(LOG_WARN, "Could not find input file/folder %.*s", text_length(input_path), input_path.data());
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Could not find input file/folder %.*s", text_length(input_path), input_path.data());
       }
+      tell_observer(job, input_path, FileOutcome::Status::kFailed, 0,
+                    "Could not find input file/folder " + std::string(input_path));
       return PATH_MISSING;
     case ENTRY_FILE:
       if (!path_extension_is_txt(path_extension(input_path))) {
@@ -142,6 +144,11 @@ uint32_t convert_path(ConversionJob* job, std::string_view input_path, std::stri
       }
       return convert_file(job, input_path, output_path);
     default:
+      if (log_enabled(LOG_ERROR)) {
+        log_write(LOG_ERROR, "Input %.*s is neither a file nor a folder", text_length(input_path), input_path.data());
+      }
+      tell_observer(job, input_path, FileOutcome::Status::kFailed, 0,
+                    "Input " + std::string(input_path) + " is neither a file nor a folder");
       return PATH_OTHER;
   }
 }
@@ -154,7 +161,7 @@ uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) 
     std::string output = input;
     if (job->observer != nullptr) {
       EntryInfo info{};
-      if (fs_query(job->input_fs, input.data(), input.size(), &info) && info.kind == ENTRY_FILE) {
+      if (fs_query(job->input_fs, input.data(), input.size(), &info) && info.kind != ENTRY_FOLDER) {
         job->observer->work_found(1, static_cast<uint64_t>(info.size));
       }
     }

@@ -21,6 +21,7 @@ struct FileOutcome {
   uint64_t skipped_records = 0;  // records passed over for a non-increasing timestamp
   uint64_t malformed_lines = 0;  // record lines no logger writes
   int64_t bytes = 0;             // the input's size
+  uint64_t bytes_told = 0;       // what bytes_read was told of this file
   bool deleted = false;          // the input was removed
   double seconds = 0.0;          // time spent on it
 };
@@ -40,7 +41,8 @@ class RunObserver {
     (void)bytes;
   }
   // So many more bytes of the files being converted were read. Called from
-  // the threads that convert, now and then.
+  // the threads that convert, now and then (every 64 KiB or so, and once at
+  // the end of a file's records).
   virtual void bytes_read(uint64_t bytes) { (void)bytes; }
   // A file ended. Called in walk order, whatever ended first.
   virtual void file_finished(const FileOutcome& outcome) { (void)outcome; }
