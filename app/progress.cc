@@ -109,11 +109,13 @@ std::string status_text(const ProgressCounts& counts, double seconds, std::strin
   const bool giga = bytes_found >= 10 * kGiga;
   const double unit = giga ? kGiga : kMega;
   const double rate = seconds > 0 ? static_cast<double>(counts.bytes_done) / seconds / kMega : 0.0;
+  const char* more = counts.all_found ? "" : "+";
+  const std::string left = counts.all_found ? "  " + time_left_text(counts.bytes_done, bytes_found, seconds) : "";
   char text[160];
-  std::snprintf(text, sizeof text, "%llu/%llu files  %.1f/%.1f %s  %.1f MB/s  %s",
-                static_cast<unsigned long long>(counts.files_done), static_cast<unsigned long long>(files_found),
-                static_cast<double>(counts.bytes_done) / unit, static_cast<double>(bytes_found) / unit,
-                giga ? "GB" : "MB", rate, time_left_text(counts.bytes_done, bytes_found, seconds).c_str());
+  std::snprintf(text, sizeof text, "%llu/%llu%s files  %.1f/%.1f%s %s  %.1f MB/s%s",
+                static_cast<unsigned long long>(counts.files_done), static_cast<unsigned long long>(files_found), more,
+                static_cast<double>(counts.bytes_done) / unit, static_cast<double>(bytes_found) / unit, more,
+                giga ? "GB" : "MB", rate, left.c_str());
   std::string line(text);
   const size_t room = width > 1 ? static_cast<size_t>(width - 1) : 0;  // the last column stays free
   if (line.size() >= room) {
@@ -168,9 +170,10 @@ void StatusLine::stop() {
   if (!drawn_.empty()) draw({}, &nothing);
 }
 
-void StatusLine::work_found(uint64_t files, uint64_t bytes) {
+void StatusLine::work_found(uint64_t files, uint64_t bytes, int64_t folders) {
   files_found_.fetch_add(files, std::memory_order_relaxed);
   bytes_found_.fetch_add(bytes, std::memory_order_relaxed);
+  folders_to_list_.fetch_add(folders, std::memory_order_relaxed);
 }
 
 void StatusLine::file_started(std::string_view input_path, int64_t) {
@@ -196,6 +199,7 @@ ProgressCounts StatusLine::counts() const {
   const uint64_t done = bytes_read_.load(std::memory_order_relaxed) + finished_bytes_.load(std::memory_order_relaxed);
   counts.bytes_done = done > told ? done - told : 0;
   counts.bytes_found = bytes_found_.load(std::memory_order_relaxed);
+  counts.all_found = folders_to_list_.load(std::memory_order_relaxed) <= 0;
   return counts;
 }
 

@@ -25,12 +25,14 @@ struct ProgressCounts {
   uint64_t files_found = 0;
   uint64_t bytes_done = 0;
   uint64_t bytes_found = 0;
+  bool all_found = false;  // the walk has listed every folder: nothing more will be found
 };
 
 // The text of the status line for the counts after `seconds`, with the name
 // of the current file shortened from the front so that the whole text takes
 // fewer than `width` columns. Control characters and bytes that are no
-// UTF-8 show as "?".
+// UTF-8 show as "?". While more may be found, the totals carry a "+" and no
+// time left is shown.
 std::string status_text(const ProgressCounts& counts, double seconds, std::string_view current, int width);
 
 // The summary line (with its line end) for the totals of a run of `seconds`.
@@ -53,7 +55,7 @@ class StatusLine : public RunObserver {
   // writes the summary line.
   void finish();
 
-  void work_found(uint64_t files, uint64_t bytes) override;
+  void work_found(uint64_t files, uint64_t bytes, int64_t folders) override;
   void file_started(std::string_view input_path, int64_t bytes) override;
   void bytes_read(uint64_t bytes) override;
   void file_finished(const FileOutcome& outcome) override;
@@ -74,6 +76,7 @@ class StatusLine : public RunObserver {
   std::chrono::steady_clock::time_point started_;
   std::atomic<uint64_t> files_found_{0};
   std::atomic<uint64_t> bytes_found_{0};
+  std::atomic<int64_t> folders_to_list_{0};
   std::atomic<uint64_t> files_done_{0};
   std::atomic<uint64_t> bytes_read_{0};      // told by bytes_read
   std::atomic<uint64_t> finished_bytes_{0};  // the sizes of the files that ended

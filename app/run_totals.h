@@ -42,8 +42,8 @@ class ObserverFanOut : public RunObserver {
   void add(RunObserver* observer) { observers_.push_back(observer); }
   bool empty() const { return observers_.empty(); }
 
-  void work_found(uint64_t files, uint64_t bytes) override {
-    for (RunObserver* observer : observers_) observer->work_found(files, bytes);
+  void work_found(uint64_t files, uint64_t bytes, int64_t folders) override {
+    for (RunObserver* observer : observers_) observer->work_found(files, bytes, folders);
   }
   void file_started(std::string_view input_path, int64_t bytes) override {
     for (RunObserver* observer : observers_) observer->file_started(input_path, bytes);

@@ -53,12 +53,35 @@ void tell_found(ConversionJob* job, const FolderListing& listing) {
   if (job->observer == nullptr) return;
   uint64_t files = 0;
   uint64_t bytes = 0;
+  int64_t folders = -1;  // the folder listed
   for (const auto& [name, info] : listing) {
-    if (info.kind == ENTRY_FOLDER) continue;
+    if (info.kind == ENTRY_FOLDER) {
+      ++folders;
+      continue;
+    }
     ++files;
     bytes += static_cast<uint64_t>(info.size);
   }
-  job->observer->work_found(files, bytes);
+  job->observer->work_found(files, bytes, folders);
+}
+
+// Tells the observer of a folder it was told of that is not listed.
+void tell_not_listed(ConversionJob* job) {
+  if (job->observer != nullptr) job->observer->work_found(0, 0, -1);
+}
+
+// Tells the observer what the inputs named on the command line are.
+void tell_inputs(ConversionJob* job, const std::vector<std::string>& inputs) {
+  if (job->observer == nullptr) return;
+  for (const std::string& input : inputs) {
+    EntryInfo info{};
+    if (!fs_query(job->input_fs, input.data(), input.size(), &info)) continue;
+    if (info.kind == ENTRY_FOLDER) {
+      job->observer->work_found(0, 0, 1);
+    } else {
+      job->observer->work_found(1, static_cast<uint64_t>(info.size), 0);
+    }
+  }
 }
 
 // True when the folder is one of those being walked: a link led back to it.
@@ -79,6 +102,7 @@ uint32_t convert_folder(ConversionJob* job, std::string_view input_path, std::st
       log_write(LOG_WARN, "Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
                 input_path.data());
     }
+    tell_not_listed(job);
     return PATH_OK;
   }
   FolderListing listing;
@@ -88,6 +112,7 @@ uint32_t convert_folder(ConversionJob* job, std::string_view input_path, std::st
       log_write(LOG_ERROR, "Could not list folder %.*s (%s)", text_length(input_path), input_path.data(),
                 fs_reason(error));
     }
+    tell_not_listed(job);
     tell_observer(job, input_path, FileOutcome::Status::kFailed, 0,
                   "Could not list folder " + std::string(input_path) + " (" + fs_reason(error) + ")");
     return PATH_FAILED;
@@ -157,14 +182,9 @@ uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) 
   uint32_t result = PATH_OK;
   if (inputs.empty()) return result;
   job->written_outputs.emplace_back();
+  tell_inputs(job, inputs);
   for (const std::string& input : inputs) {
     std::string output = input;
-    if (job->observer != nullptr) {
-      EntryInfo info{};
-      if (fs_query(job->input_fs, input.data(), input.size(), &info) && info.kind != ENTRY_FOLDER) {
-        job->observer->work_found(1, static_cast<uint64_t>(info.size));
-      }
-    }
     if (!job->options->no_append_root) {
       EntryInfo info{};
       if (!fs_query(job->input_fs, input.data(), input.size(), &info)) {

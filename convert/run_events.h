@@ -30,10 +30,16 @@ struct FileOutcome {
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  // The walk found more files to look at (files of any kind) with so many bytes.
-  virtual void work_found(uint64_t files, uint64_t bytes) {
+  // The walk found more files to look at (entries of any kind but folders)
+  // with so many bytes, and the number of folders it has still to list
+  // changed by folders: +1 for a folder named on the command line (all of
+  // them are told before the walk begins), the number of its sub-folders
+  // less one for a folder listed, -1 for a folder that is not listed after
+  // all. The count of files is complete once that number is back to 0.
+  virtual void work_found(uint64_t files, uint64_t bytes, int64_t folders) {
     (void)files;
     (void)bytes;
+    (void)folders;
   }
   // The conversion of a file begins.
   virtual void file_started(std::string_view input_path, int64_t bytes) {
