@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "log/log.h"
@@ -20,6 +21,11 @@ constexpr double kGiga = 1e9;
 // The status line that diagnostic lines are written above; nullptr while
 // none is drawn.
 std::atomic<StatusLine*> active_line{nullptr};
+
+// The terminal and the columns of the status line standing on it, for
+// status_line_erase.
+std::atomic<int> drawn_fd{-1};
+std::atomic<int> drawn_columns{0};
 
 // The length of the UTF-8 sequence at text[i] when it is a valid one of a
 // printable character, 0 otherwise (a control character, a stray or
@@ -98,6 +104,20 @@ std::string time_left_text(uint64_t done, uint64_t found, double seconds) {
 }
 
 }  // namespace
+
+void status_line_erase() {
+  static_assert(std::atomic<int>::is_always_lock_free, "read in a signal handler");
+  const int fd = drawn_fd.load();
+  const int count = drawn_columns.load();
+  if (fd < 0 || count <= 0) return;
+  char blanks[512];
+  const int length = count + 2 < static_cast<int>(sizeof blanks) ? count + 2 : static_cast<int>(sizeof blanks);
+  std::memset(blanks, ' ', sizeof blanks);
+  blanks[0] = '\r';
+  blanks[length - 1] = '\r';
+  ssize_t ignored = write(fd, blanks, static_cast<size_t>(length));
+  (void)ignored;
+}
 
 bool progress_wanted(bool non_interactive) {
   return !non_interactive && log_level != LOG_NONE && isatty(2) == 1;
@@ -239,6 +259,8 @@ void StatusLine::draw(std::string_view above, const std::string* line) {
   out.append(above);
   if (line != nullptr) drawn_ = *line;
   out += drawn_;
+  drawn_fd.store(fd_);
+  drawn_columns.store(static_cast<int>(columns(drawn_)));
   write_all(out);
 }
 

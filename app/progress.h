@@ -35,6 +35,10 @@ struct ProgressCounts {
 // time left is shown.
 std::string status_text(const ProgressCounts& counts, double seconds, std::string_view current, int width);
 
+// Erases the status line standing on the terminal, if any, with one write;
+// safe in a signal handler.
+void status_line_erase();
+
 // The summary line (with its line end) for the totals of a run of `seconds`.
 std::string summary_text(const RunTotals& totals, double seconds);
 

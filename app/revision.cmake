@@ -9,6 +9,7 @@
 # that a build after a new commit carries the new revision everywhere and an
 # unchanged tree rebuilds nothing. A tree that is no git checkout gets 40
 # zeros.
+cmake_minimum_required(VERSION 3.20)
 execute_process(
   COMMAND git rev-parse HEAD
   WORKING_DIRECTORY ${SOURCE_DIR}
@@ -40,9 +41,7 @@ endfunction()
 
 write_if_changed(${OUT} "#define TRCFORGE_REVISION \"${revision}\"\n#define TRCFORGE_VERSION \"${TRCFORGE_VERSION}\"\n")
 if(MAN_IN AND MAN_OUT)
-  file(READ ${MAN_IN} page)
-  string(REPLACE "@TRCFORGE_VERSION@" "${TRCFORGE_VERSION}" page "${page}")
-  write_if_changed(${MAN_OUT} "${page}")
+  configure_file(${MAN_IN} ${MAN_OUT} @ONLY)
 endif()
 if(CPACK_OUT)
   write_if_changed(${CPACK_OUT} "set(CPACK_PACKAGE_VERSION \"${TRCFORGE_VERSION}\")\n")
