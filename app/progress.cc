@@ -142,8 +142,8 @@ std::string status_text(const ProgressCounts& counts, double seconds, std::strin
     line.resize(room);
     return line;
   }
-  const size_t name_room = room - line.size() - 2;
-  std::string name = shortened(current, name_room);
+  if (line.size() + 2 >= room) return line;
+  std::string name = shortened(current, room - line.size() - 2);
   if (!name.empty()) line += "  " + name;
   return line;
 }
