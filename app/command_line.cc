@@ -224,7 +224,11 @@ int refuse_command_line(const Options& options) {
   log_parse_errors(text);
   if (first == kErrorNoMatch) return 131;
   if (first == kErrorMissingArgument) return 130;
-  std::fputs(text.c_str(), stdout);
+  if (text.empty()) {
+    arg_print_errors(stdout, options.end, kProgramName);
+  } else {
+    std::fputs(text.c_str(), stdout);
+  }
   return 134;
 }
 
