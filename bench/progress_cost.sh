@@ -41,6 +41,8 @@ for column in 1 2; do
   name=$([ "$column" = 1 ] && echo wall || echo cpu)
   on=$(median "$work/times-on" "$column")
   off=$(median "$work/times---non-interactive" "$column")
-  echo "$name: status line on $on s, --non-interactive $off s (medians of $rounds), difference" \
+  best_on=$(sort -g -k"$column" "$work/times-on" | awk -v c="$column" 'NR == 1 { print $c }')
+  best_off=$(sort -g -k"$column" "$work/times---non-interactive" | awk -v c="$column" 'NR == 1 { print $c }')
+  echo "$name: status line on $on s (best $best_on), --non-interactive $off s (best $best_off), medians of $rounds, difference" \
     "$(echo "scale=2; 100 * ($on - $off) / $off" | bc) %"
 done
