@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "app/run_config.h"
 #include "app/version.h"
@@ -134,6 +136,7 @@ struct Options {
   arg_lit* no_append_root = nullptr;
   arg_int* buffer = nullptr;
   arg_int* jobs = nullptr;
+  arg_file* report = nullptr;
   struct arg_end* end = nullptr;
 };
 
@@ -151,8 +154,10 @@ bool build_option_table(RunConfig* config, int argc, Options* options, OptionTab
   options->no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
   options->buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
   options->jobs = arg_int0("j", "jobs", "<n>", "logs converted at the same time, 0 for one per processor (default 1)");
+  options->report = arg_file0(nullptr, "report", "<file>", "JSON lines: one per input file, then a summary (- = stdout)");
   table->insert(table->end(), {options->help, options->version, options->verbosity, options->non_interactive,
-                               options->delete_converted, options->no_append_root, options->buffer, options->jobs});
+                               options->delete_converted, options->no_append_root, options->buffer, options->jobs,
+                               options->report});
 
   if (config->hooks != nullptr && config->hooks->add_options != nullptr &&
       !config->hooks->add_options(&config->output, table)) {
@@ -177,19 +182,63 @@ void print_help(OptionTable& table) {
   arg_print_glossary(stdout, table.data(), "  %-40s %s\n");
 }
 
+// The log level of a refused command line: the verbosity's, when it was read
+// and is one of 0 to 5, else the default.
+void set_level_for_refusal(const Options& options) {
+  const int32_t level = options.verbosity->count > 0 ? level_for_verbosity(options.verbosity->ival[0]) : 0;
+  log_set_level(level != 0 ? level : LOG_ERROR);
+}
+
+// Writes each line of argtable's error text as an error line of the log,
+// without the program name in front.
+void log_parse_errors(const std::string& text) {
+  const std::string prefix = std::string(kProgramName) + ": ";
+  size_t start = 0;
+  while (start < text.size() && log_enabled(LOG_ERROR)) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    if (line.substr(0, prefix.size()) == prefix) line.remove_prefix(prefix.size());
+    if (!line.empty()) log_write(LOG_ERROR, "%.*s", static_cast<int>(line.size()), line.data());
+    start = end + 1;
+  }
+}
+
+// argtable's words for the recorded errors, each line beginning with the
+// program name.
+std::string parse_error_text(struct arg_end* end) {
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* out = open_memstream(&text, &length);
+  if (out == nullptr) return {};
+  arg_print_errors(out, end, kProgramName);
+  std::fclose(out);
+  std::string result(text, length);
+  std::free(text);
+  return result;
+}
+
 // The exit status of a failed parse, by its first error: 131 for an
 // unexpected argument or a bad integer, 130 for an option without its value;
-// any other is printed on standard output and gives 134.
-int parse_error_status(struct arg_end* end) {
-  const int first = end->error[0];
+// any other gives 134 and its errors are printed on standard output. Every
+// error is also logged, at the verbosity given when it could be read.
+int refuse_command_line(const Options& options) {
+  const int first = options.end->error[0];
+  const std::string text = parse_error_text(options.end);
+  set_level_for_refusal(options);
+  log_parse_errors(text);
   if (first == kErrorNoMatch) return 131;
   if (first == kErrorMissingArgument) return 130;
-  arg_print_errors(stdout, end, kProgramName);
+  if (text.empty()) {
+    arg_print_errors(stdout, options.end, kProgramName);
+  } else {
+    std::fputs(text.c_str(), stdout);
+  }
   return 134;
 }
 
 // Sets the diagnostic log's level from the verbosity. False, status 131, for
-// a value outside 0 to 5.
+// a value outside 0 to 5 (logged at the default level).
 bool apply_verbosity(const Options& options, int* status) {
   if (options.verbosity->count == 0) {
     log_set_level(LOG_ERROR);
@@ -197,6 +246,8 @@ bool apply_verbosity(const Options& options, int* status) {
   }
   const int32_t level = level_for_verbosity(options.verbosity->ival[0]);
   if (level == 0) {
+    log_set_level(LOG_ERROR);
+    log_write(LOG_ERROR, "Verbosity %d is not one of 0 to 5", options.verbosity->ival[0]);
     *status = 131;
     return false;
   }
@@ -211,6 +262,12 @@ void store_switches(const Options& options, RunOptions* run) {
   run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
   run->jobs = options.jobs->count > 0 ? options.jobs->ival[0] : 1;
   if (run->jobs == 0) run->jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+// Notes the report's file, which is written however the run ends.
+void take_report_path(const Options& options, RunConfig* config) {
+  config->report = options.report->count > 0;
+  if (config->report) config->report_path = options.report->filename[0];
 }
 
 }  // namespace
@@ -241,7 +298,11 @@ void report_path_error(FILE* out, int reason) {
 bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   OptionTableOwner owner;
   Options options;
-  if (!build_option_table(config, argc, &options, &owner.table)) return false;
+  if (!build_option_table(config, argc, &options, &owner.table)) {
+    log_set_level(LOG_ERROR);
+    log_write(LOG_ERROR, "Could not build the option table");
+    return false;
+  }
   const int errors = arg_parse(argc, argv, owner.table.data());
   if (options.help->count > 0 || argc == 1) {
     print_help(owner.table);
@@ -252,8 +313,9 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     *status = 0;
     return false;
   }
+  take_report_path(options, config);
   if (errors > 0) {
-    *status = parse_error_status(options.end);
+    *status = refuse_command_line(options);
     return false;
   }
   if (!apply_verbosity(options, status)) return false;
@@ -264,6 +326,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     return false;
   }
   if (config->inputs.empty()) {
+    if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No input file or folder given");
     *status = 132;
     return false;
   }

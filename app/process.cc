@@ -4,12 +4,28 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+
+#include "app/progress.h"
 #include "fs/pending_file.h"
+#include "log/log.h"
 
 namespace {
 
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The line each stop signal leaves, formed before any signal can come.
+char stop_messages[3][96];
+
 void stop_on_signal(int signal_number) {
   pending_files_remove_all();
+  status_line_erase();
+  for (int i = 0; i < 3; ++i) {
+    if (kStopSignals[i] != signal_number || log_level == LOG_NONE) continue;
+    ssize_t ignored = write(2, stop_messages[i], std::strlen(stop_messages[i]));
+    (void)ignored;
+  }
   _exit(128 + signal_number);
 }
 
@@ -30,6 +46,10 @@ void install_signal_handlers() {
   struct sigaction action = {};
   action.sa_handler = stop_on_signal;
   sigemptyset(&action.sa_mask);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    std::snprintf(stop_messages[i], sizeof stop_messages[i], "trcforge: stopped by signal %d (%s); temporary files removed\n",
+                  kStopSignals[i], strsignal(kStopSignals[i]));
+    sigaction(kStopSignals[i], &action, nullptr);
+  }
   signal(SIGXFSZ, SIG_IGN);
 }

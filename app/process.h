@@ -7,8 +7,10 @@
 // for standard error never lands in an output file).
 void guard_standard_streams();
 
-// SIGINT, SIGTERM and SIGHUP remove the run's temporary output files and end
-// the process with 128 + the signal number; SIGXFSZ is ignored, so that a
-// write beyond the file size limit fails (and is reported) instead of
-// killing the process.
+// SIGINT, SIGTERM and SIGHUP remove the run's temporary output files, erase
+// the status line, say so on standard error ("trcforge: stopped by signal 15
+// (Terminated); temporary files removed", unless the diagnostic log is
+// switched off) and end the process with 128 + the signal number; SIGXFSZ
+// is ignored, so that a write beyond the file size limit fails (and is
+// reported) instead of killing the process.
 void install_signal_handlers();

@@ -1,7 +1,15 @@
-# Writes OUT with the source revision of SOURCE_DIR as TRCFORGE_REVISION, and
-# touches the file only when the revision changed, so that a build after a new
-# commit prints the new revision and an unchanged tree rebuilds nothing.
-# A tree that is no git checkout gets 40 zeros.
+# Stamps the version of this build, VERSION (the project's semantic version)
+# and the source revision of SOURCE_DIR, into what carries it:
+#   OUT        the header of the program: TRCFORGE_REVISION (40 hexadecimal
+#              digits) and TRCFORGE_VERSION ("1.1.0+44c1e07c")
+#   MAN_IN     the manual page, whose @TRCFORGE_VERSION@ becomes the version
+#   MAN_OUT    in the page written here
+#   CPACK_OUT  the package version, read by cpack (packaging/CMakeLists.txt)
+# Runs at every build and touches a file only when its content changed, so
+# that a build after a new commit carries the new revision everywhere and an
+# unchanged tree rebuilds nothing. A tree that is no git checkout gets 40
+# zeros.
+cmake_minimum_required(VERSION 3.20)
 execute_process(
   COMMAND git rev-parse HEAD
   WORKING_DIRECTORY ${SOURCE_DIR}
@@ -16,12 +24,25 @@ string(LENGTH "${revision}" length)
 if(NOT length EQUAL 40)
   set(revision "0000000000000000000000000000000000000000")
 endif()
-set(content "#define TRCFORGE_REVISION \"${revision}\"\n")
-if(EXISTS ${OUT})
-  file(READ ${OUT} old)
-else()
+string(TOLOWER "${revision}" revision)
+string(SUBSTRING "${revision}" 0 8 short)
+set(TRCFORGE_VERSION "${VERSION}+${short}")
+
+# write_if_changed(FILE CONTENT)
+function(write_if_changed file content)
   set(old "")
+  if(EXISTS ${file})
+    file(READ ${file} old)
+  endif()
+  if(NOT old STREQUAL content)
+    file(WRITE ${file} "${content}")
+  endif()
+endfunction()
+
+write_if_changed(${OUT} "#define TRCFORGE_REVISION \"${revision}\"\n#define TRCFORGE_VERSION \"${TRCFORGE_VERSION}\"\n")
+if(MAN_IN AND MAN_OUT)
+  configure_file(${MAN_IN} ${MAN_OUT} @ONLY)
 endif()
-if(NOT old STREQUAL content)
-  file(WRITE ${OUT} "${content}")
+if(CPACK_OUT)
+  write_if_changed(${CPACK_OUT} "set(CPACK_PACKAGE_VERSION \"${TRCFORGE_VERSION}\")\n")
 endif()

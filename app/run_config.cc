@@ -1,5 +1,6 @@
 #include "app/run_config.h"
 
+#include <cerrno>
 #include <new>
 
 #include "convert/paths.h"
@@ -49,8 +50,15 @@ bool settle_common_root(RunConfig* config, int* status) {
   }
   for (std::string& input : config->inputs) input.erase(0, config->root.size());
 
+  errno = 0;
   config->input_fs = fs_new(config->root.data(), config->root.size());
-  if (config->input_fs == nullptr) return false;
+  if (config->input_fs == nullptr) {
+    const int error = errno != 0 ? errno : ENOTDIR;
+    if (log_enabled(LOG_ERROR)) {
+      log_write(LOG_ERROR, "Could not open the folder of the inputs %s (%s)", config->root.c_str(), fs_reason(error));
+    }
+    return false;
+  }
   config->output_fs = config->input_fs;
   if (config->output_dirs.size() == 1) {
     const std::string& directory = config->output_dirs.front();

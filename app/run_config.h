@@ -21,6 +21,8 @@ struct RunConfig {
   FileSystem* input_fs = nullptr;        // rooted at root; owned
   FileSystem* output_fs = nullptr;       // input_fs itself, or owned separately
   OutputSettings output;                 // the output format
+  bool report = false;                   // --report was given
+  std::string report_path;               // its value: a file, or "-" for standard output
   // The file system that typed paths name things on, for normalising them:
   // the real one, or a test's double (borrowed).
   FileSystem* host_fs = nullptr;
@@ -41,6 +43,7 @@ void config_free(RunConfig* config);
 // Returns true on success. On failure it returns false having set *status to
 // 132 (no input, an input without a parent: fatal "Could not find root for
 // %.*s", several parents: fatal "No common root detected for all inputs"), or
-// leaving *status untouched (the root is no folder; the output directory is
-// refused: error "Invalid output path: %s").
+// leaving *status untouched (the root is no folder: error "Could not open the
+// folder of the inputs %s (%s)"; the output directory is refused: error
+// "Invalid output path: %s").
 bool settle_common_root(RunConfig* config, int* status);

@@ -1,27 +1,59 @@
 #include "app/trcforge_main.h"
 
+#include <memory>
+
 #include "app/command_line.h"
 #include "app/process.h"
+#include "app/progress.h"
+#include "app/report.h"
 #include "app/run_config.h"
+#include "app/run_totals.h"
 #include "convert/driver.h"
 #include "convert/job.h"
 #include "formats/formats.h"
+#include "fs/file_system.h"
+#include "log/log.h"
 
 namespace {
 
-// Converts every input of the parsed configuration. Returns the exit status,
-// or fallback when the run cannot be set up.
-int convert_inputs(RunConfig* config, int fallback) {
+// Converts every input of the parsed configuration, telling the observer
+// (when there is one) what happens. Returns the exit status, or fallback
+// when the run cannot be set up.
+int convert_inputs(RunConfig* config, RunObserver* observer, int fallback) {
   OutputBackend* writer = output_backend_new(config->output_fs, config->output.format);
-  if (writer == nullptr) return fallback;
-  ConversionJob* job = job_new(config->input_fs, config->output_fs, true, &config->options, writer);
+  ConversionJob* job = writer != nullptr
+                           ? job_new(config->input_fs, config->output_fs, true, &config->options, writer)
+                           : nullptr;
+  int status = fallback;
   if (job != nullptr) {
     job->make_writer = [config] { return output_backend_new(config->output_fs, config->output.format); };
+    job->observer = observer;
+    status = static_cast<int>(run_inputs(job, config->inputs));
+  } else if (log_enabled(LOG_ERROR)) {
+    log_write(LOG_ERROR, "Could not set up the conversion (out of memory)");
   }
-  int status = fallback;
-  if (job != nullptr) status = static_cast<int>(run_inputs(job, config->inputs));
   job_free(job);
   output_backend_free(writer);
+  return status;
+}
+
+// Runs the conversion with the observers the run asks for: the status line
+// and summary of an interactive run, and the report (nullptr: none).
+int watch_conversion(RunConfig* config, RunReport* report, int fallback) {
+  ObserverFanOut observers;
+  std::unique_ptr<StatusLine> status_line;
+  if (progress_wanted(config->options.non_interactive)) {
+    status_line = std::make_unique<StatusLine>(2);
+    observers.add(status_line.get());
+  }
+  if (report != nullptr) {
+    log_keep_error_texts();  // each failed file's reason, at any verbosity
+    report->set_roots(config->root, config->output_fs->root);
+    observers.add(report);
+  }
+  if (status_line) status_line->start();
+  const int status = convert_inputs(config, observers.empty() ? nullptr : &observers, fallback);
+  if (status_line) status_line->finish();
   return status;
 }
 
@@ -32,8 +64,17 @@ int trcforge_main(int argc, char** argv) {
   install_signal_handlers();
   int status = 129;
   RunConfig* config = config_new();
-  if (config == nullptr) return status;
-  if (parse_command_line(config, argc, argv, &status)) status = convert_inputs(config, status);
+  if (config == nullptr) {
+    log_set_level(LOG_ERROR);
+    log_write(LOG_ERROR, "Could not set up the run (out of memory)");
+    return status;
+  }
+  const bool parsed = parse_command_line(config, argc, argv, &status);
+  RunReport report;
+  const bool reporting = config->report && report.open(config->report_path);
+  if (parsed && reporting == config->report) status = watch_conversion(config, reporting ? &report : nullptr, status);
+  // A report that cannot be completed fails the run as a set-up failure does.
+  if (reporting && !report.finish(status)) status |= 129;
   config_free(config);
   return status;
 }

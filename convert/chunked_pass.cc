@@ -8,7 +8,6 @@
 #include <string>
 
 #include "convert/job.h"
-#include "convert/run_events.h"
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
@@ -44,16 +43,12 @@ class ChunkCutter {
     return chunk;
   }
 
-  // Bytes read so far.
-  uint64_t bytes_read() const { return read_; }
-
  private:
   void read_more() {
     const size_t old_size = carry_.size();
     carry_.resize(old_size + chunk_bytes_);
     const int64_t got = stream_read(reader_->stream, carry_.data() + old_size, static_cast<int64_t>(chunk_bytes_));
     carry_.resize(old_size + static_cast<size_t>(got > 0 ? got : 0));
-    if (got > 0) read_ += static_cast<uint64_t>(got);
     if (got <= 0) end_ = true;
     if (got < 0) {
       reader_->read_failed = true;
@@ -84,7 +79,6 @@ class ChunkCutter {
   std::string carry_;
   bool continues_ = false;
   bool end_ = false;
-  uint64_t read_ = 0;
 };
 
 // Settles the chunks' records in order and hands the accepted frames on,
@@ -148,8 +142,8 @@ void check_rest_after_zero(LogReader* reader, const std::deque<std::shared_ptr<C
 
 }  // namespace
 
-bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, RunObserver* observer,
-                           const std::function<bool(const CanFrame&)>& take, size_t chunk_bytes) {
+bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::function<bool(const CanFrame&)>& take,
+                           size_t chunk_bytes) {
   // The parsers copy the reader's setup from here, never from the reader,
   // which the settling changes meanwhile.
   auto setup = std::make_shared<const LogReader>(*reader);
@@ -157,7 +151,6 @@ bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, RunObserver*
   ChunkCutter cutter(reader, chunk_bytes);
   Settler settler(reader, take);
   std::deque<std::shared_ptr<Chunk>> chunks;
-  uint64_t reported = 0;
   bool taken = true;
   for (;;) {
     while (chunks.size() < in_flight) {
@@ -173,10 +166,7 @@ bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, RunObserver*
     const std::shared_ptr<Chunk> front = chunks.front();
     helpers->wait_until([&front] { return front->done.load(std::memory_order_acquire); });
     chunks.pop_front();
-    if (observer != nullptr && cutter.bytes_read() != reported) {
-      observer->bytes_read(cutter.bytes_read() - reported);
-      reported = cutter.bytes_read();
-    }
+    reader->bytes_taken += front->bytes.size();
     taken = settler.settle(*front);
     if (!taken) break;
     if (front->parsed.ended_at_zero) {

@@ -12,7 +12,6 @@
 struct CanFrame;
 struct LogReader;
 class HelperQueue;
-class RunObserver;
 
 // Logs larger than this are worth cutting into chunks.
 constexpr int64_t kChunkedLogSize = int64_t{4} << 20;
@@ -24,6 +23,7 @@ constexpr size_t kChunkBytes = size_t{1} << 20;
 // chunks parsed on the helpers' threads, and calls take(frame) for each
 // accepted frame in order. Stops when take returns false (and returns false).
 // Leaves the reader as log_reader_next would at the end: its counts, and
-// read_failed and data_after_zero. Tells observer (if any) the bytes read.
-bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, RunObserver* observer,
-                           const std::function<bool(const CanFrame&)>& take, size_t chunk_bytes = kChunkBytes);
+// read_failed and data_after_zero; its bytes_taken grows by each chunk as
+// its records are handed on.
+bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::function<bool(const CanFrame&)>& take,
+                           size_t chunk_bytes = kChunkBytes);

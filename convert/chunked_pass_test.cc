@@ -70,7 +70,7 @@ Pass pass(const std::string& text, size_t chunk_bytes) {
     while (log_reader_next(reader, &frame)) result.frames.push_back(describe(frame));
   } else {
     InlineHelpers helpers;
-    pass_frames_in_chunks(reader, &helpers, nullptr, [&](const CanFrame& frame) {
+    pass_frames_in_chunks(reader, &helpers, [&](const CanFrame& frame) {
       result.frames.push_back(describe(frame));
       return true;
     }, chunk_bytes);

@@ -21,6 +21,9 @@ namespace {
 
 constexpr const char kDefaultLoggerId[] = "LOGGERID";
 
+// The observer hears of the bytes read in steps of about this size.
+constexpr uint64_t kBytesReadStep = 64 * 1024;
+
 int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 
 // One file's conversion, step by step. Each step logs its own failure.
@@ -74,6 +77,7 @@ class FileConversion {
     outcome.skipped_records = skipped_records_;
     outcome.malformed_lines = malformed_lines_;
     outcome.bytes = opened_as_.size;
+    outcome.bytes_told = bytes_told_;
   }
 
   // Two inputs of one run never share an output: a sibling that maps to the
@@ -192,26 +196,35 @@ class FileConversion {
       report_read_failure();
       return false;
     }
-    if (job_->helpers != nullptr && opened_as_.size > kChunkedLogSize) {
-      return pass_frames_in_chunks(reader_, job_->helpers, job_->observer, [this](const CanFrame& frame) {
-        ++job_->frame_count;
-        return job_->writer->record(job_->writer, &frame, job_->frame_count);
-      });
-    }
-    // Zeroed once: the reader leaves the data bytes beyond a frame's byte
-    // string as they were, and the line writers read all eight of a classic
-    // frame's bytes at once.
-    CanFrame frame{};
-    uint64_t reported = 0;
-    while (log_reader_next(reader_, &frame)) {
+    uint64_t report_at = job_->observer != nullptr ? kBytesReadStep : UINT64_MAX;
+    auto take = [this, &report_at](const CanFrame& frame) {
       ++job_->frame_count;
       if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) return false;
-      if (job_->observer != nullptr && reader_->bytes_taken != reported) {
-        job_->observer->bytes_read(reader_->bytes_taken - reported);
-        reported = reader_->bytes_taken;
+      if (reader_->bytes_taken >= report_at) {
+        tell_bytes_read();
+        report_at = reader_->bytes_taken + kBytesReadStep;
       }
+      return true;
+    };
+    bool passed = true;
+    if (job_->helpers != nullptr && opened_as_.size > kChunkedLogSize) {
+      passed = pass_frames_in_chunks(reader_, job_->helpers, take);
+    } else {
+      // Zeroed once: the reader leaves the data bytes beyond a frame's byte
+      // string as they were, and the line writers read all eight of a
+      // classic frame's bytes at once.
+      CanFrame frame{};
+      while (passed && log_reader_next(reader_, &frame)) passed = take(frame);
     }
-    return true;
+    tell_bytes_read();
+    return passed;
+  }
+
+  // Tells the observer the bytes taken since it was told last.
+  void tell_bytes_read() {
+    if (job_->observer == nullptr || reader_->bytes_taken == bytes_told_) return;
+    job_->observer->bytes_read(reader_->bytes_taken - bytes_told_);
+    bytes_told_ = reader_->bytes_taken;
   }
 
   // The records read are all the file holds: no read failed and no data
@@ -361,6 +374,7 @@ class FileConversion {
   uint64_t skipped_records_ = 0;
   uint64_t malformed_lines_ = 0;
   uint64_t first_malformed_line_ = 0;
+  uint64_t bytes_told_ = 0;  // bytes the observer was told of
 };
 
 }  // namespace

@@ -28,6 +28,7 @@ class Walk {
   // Converts every input in order. Returns the OR of the path results, or
   // PATH_OTHER alone when a status query failed and the run ended there.
   uint32_t run(const std::vector<std::string>& inputs) {
+    tell_inputs(inputs);
     uint32_t result = PATH_OK;
     bool aborted = false;
     for (const std::string& input : inputs) {
@@ -52,9 +53,6 @@ class Walk {
     *output = input;
     EntryInfo info{};
     const bool queried = fs_query(job_->input_fs, input.data(), input.size(), &info);
-    if (queried && info.kind == ENTRY_FILE && job_->observer != nullptr) {
-      job_->observer->work_found(1, static_cast<uint64_t>(info.size));
-    }
     if (job_->options->no_append_root) return true;
     if (!queried) {
       if (log_enabled(LOG_FATAL)) {
@@ -81,9 +79,7 @@ class Walk {
       case ENTRY_FOLDER:
         return convert_folder(input_path, output_path, info);
       case ENTRY_MISSING:
-        if (log_enabled(LOG_WARN)) {
-          log_write(LOG_WARN, "Could not find input file/folder %.*s", text_length(input_path), input_path.data());
-        }
+        report_unreachable("Could not find input file/folder ", input_path, 0);
         return PATH_MISSING;
       case ENTRY_FILE:
         if (!path_extension_is_txt(path_extension(input_path))) {
@@ -92,8 +88,12 @@ class Walk {
           executor_.convert(new_task(input_path, output_path));
         }
         return PATH_OK;
-      default:
+      default: {
+        const std::string message = "Input " + std::string(input_path) + " is neither a file nor a folder";
+        if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
+        note(input_path, FileOutcome::Status::kFailed, 0, message);
         return PATH_OTHER;
+      }
     }
   }
 
@@ -106,11 +106,14 @@ class Walk {
         log_write(LOG_WARN, "Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
                   input_path.data());
       }
+      tell_not_listed();
       return PATH_OK;
     }
     FolderListing listing;
     if (!fs_list(job_->input_fs, input_path.data(), input_path.size(), &listing)) {
-      report_unreachable("Could not list folder ", input_path, errno);
+      const int error = errno;
+      tell_not_listed();
+      report_unreachable("Could not list folder ", input_path, error);
       return PATH_FAILED;
     }
     tell_found(listing);
@@ -165,9 +168,11 @@ class Walk {
     return false;
   }
 
-  // A path the walk could not reach: an error naming it and the reason.
+  // A path the walk could not reach: an error naming it and the system's
+  // reason (none when error is 0), which is also the observer's.
   void report_unreachable(const char* what, std::string_view path, int error) {
-    std::string message = what + std::string(path) + " (" + fs_reason(error) + ")";
+    std::string message = what + std::string(path);
+    if (error != 0) message += " (" + std::string(fs_reason(error)) + ")";
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
     note(path, FileOutcome::Status::kFailed, 0, std::move(message));
   }
@@ -183,17 +188,41 @@ class Walk {
     executor_.note(std::move(outcome));
   }
 
-  // Tells the observer what a folder listing found.
+  // Tells the observer what a folder listing found: its files, and its
+  // sub-folders still to list in place of the folder listed.
   void tell_found(const FolderListing& listing) {
     if (job_->observer == nullptr) return;
     uint64_t files = 0;
     uint64_t bytes = 0;
+    int64_t folders = -1;  // the folder listed
     for (const auto& [name, info] : listing) {
-      if (info.kind != ENTRY_FILE) continue;
+      if (info.kind == ENTRY_FOLDER) {
+        ++folders;
+        continue;
+      }
       ++files;
       bytes += static_cast<uint64_t>(info.size);
     }
-    job_->observer->work_found(files, bytes);
+    job_->observer->work_found(files, bytes, folders);
+  }
+
+  // Tells the observer of a folder it was told of that is not listed.
+  void tell_not_listed() {
+    if (job_->observer != nullptr) job_->observer->work_found(0, 0, -1);
+  }
+
+  // Tells the observer what the inputs named on the command line are.
+  void tell_inputs(const std::vector<std::string>& inputs) {
+    if (job_->observer == nullptr) return;
+    for (const std::string& input : inputs) {
+      EntryInfo info{};
+      if (!fs_query(job_->input_fs, input.data(), input.size(), &info)) continue;
+      if (info.kind == ENTRY_FOLDER) {
+        job_->observer->work_found(0, 0, 1);
+      } else {
+        job_->observer->work_found(1, static_cast<uint64_t>(info.size), 0);
+      }
+    }
   }
 
   ConversionJob* job_;

@@ -21,6 +21,7 @@ struct FileOutcome {
   uint64_t skipped_records = 0;  // records passed over for a non-increasing timestamp
   uint64_t malformed_lines = 0;  // record lines no logger writes
   int64_t bytes = 0;             // the input's size
+  uint64_t bytes_told = 0;       // what bytes_read was told of this file
   bool deleted = false;          // the input was removed
   double seconds = 0.0;          // time spent on it
 };
@@ -29,10 +30,16 @@ struct FileOutcome {
 class RunObserver {
  public:
   virtual ~RunObserver() = default;
-  // The walk found more files to look at (files of any kind) with so many bytes.
-  virtual void work_found(uint64_t files, uint64_t bytes) {
+  // The walk found more files to look at (entries of any kind but folders)
+  // with so many bytes, and the number of folders it has still to list
+  // changed by folders: +1 for a folder named on the command line (all of
+  // them are told before the walk begins), the number of its sub-folders
+  // less one for a folder listed, -1 for a folder that is not listed after
+  // all. The count of files is complete once that number is back to 0.
+  virtual void work_found(uint64_t files, uint64_t bytes, int64_t folders) {
     (void)files;
     (void)bytes;
+    (void)folders;
   }
   // The conversion of a file begins.
   virtual void file_started(std::string_view input_path, int64_t bytes) {
@@ -40,7 +47,8 @@ class RunObserver {
     (void)bytes;
   }
   // So many more bytes of the files being converted were read. Called from
-  // the threads that convert, now and then.
+  // the threads that convert, now and then (every 64 KiB or so, and once at
+  // the end of a file's records).
   virtual void bytes_read(uint64_t bytes) { (void)bytes; }
   // A file ended. Called in walk order, whatever ended first.
   virtual void file_finished(const FileOutcome& outcome) { (void)outcome; }

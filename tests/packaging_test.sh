@@ -87,7 +87,7 @@ test_install() {
     local page=$prefix/share/man/man1/trcforge.1
     local comp=$prefix/share/bash-completion/completions/trcforge
     check "installed program $bin is an executable file" test -f "$bin" -a -x "$bin"
-    check "installed manual page equals packaging/trcforge.1" cmp -s "$page" "$src/packaging/trcforge.1"
+    check "installed manual page equals the built one" cmp -s "$page" "$build/packaging/trcforge.1"
     check "installed completion equals packaging/trcforge.bash-completion" \
         cmp -s "$comp" "$src/packaging/trcforge.bash-completion"
     [ -x "$bin" ] || return
@@ -173,6 +173,15 @@ test_manual_page() {
     check "the page names version1 and version2" grep -q 'version1|version2' "$text"
 
     [ -n "$binary" ] || return
+    # The built page carries the program's version (the source page a
+    # placeholder).
+    local version
+    version=$("$binary" --version | sed -n 's/^Version: //p')
+    check "--version prints a semantic version and revision ($version)" \
+        grep -qE '^[0-9]+\.[0-9]+\.[0-9]+\+[0-9a-f]{8}$' <<<"$version"
+    local title
+    title=$(grep '^\.TH ' "$build/packaging/trcforge.1")
+    check "the built page's title line names trcforge $version: $title" grep -qF "\"trcforge $version\"" <<<"$title"
     # Every option and every glossary text of the program's own help.
     local opt line
     while read -r opt; do
@@ -234,15 +243,17 @@ expect() {
 offers() { comp "$1" | tr ' ' '\n' | grep -qxF -- "$2" || { echo "FAIL: [$1] does not offer $2"; bad=1; }; }
 lacks() { ! comp "$1" | tr ' ' '\n' | grep -qxF -- "$2" || { echo "FAIL: [$1] offers $2"; bad=1; }; }
 
-expect 'trcforge --trace-format=' 'version1 version2'
+expect 'trcforge --trace-format=' 'asc candump csv version1 version2'
 expect 'trcforge --trace-format=version' 'version1 version2'
 expect 'trcforge --trace-format=version2' 'version2'
-expect 'trcforge -X --trace-format=' 'version1 version2'
-expect 'trcforge -f ' 'version1 version2'
-expect 'trcforge --trace-format ' 'version1 version2'
+expect 'trcforge -X --trace-format=' 'asc candump csv version1 version2'
+expect 'trcforge -f ' 'asc candump csv version1 version2'
+expect 'trcforge --trace-format ' 'asc candump csv version1 version2'
 expect 'trcforge --trace-fo' '--trace-format='
 expect 'trcforge -O ' 'folder'
 expect 'trcforge --output-directory=' 'folder'
+expect 'trcforge --report=' 'B.TXT a.txt folder notes.csv'
+expect 'trcforge --rep' '--report='
 expect 'trcforge ' 'B.TXT a.txt folder'
 expect 'trcforge -f version1 ' 'B.TXT a.txt folder'
 expect 'trcforge -- ' 'B.TXT a.txt folder'
@@ -305,6 +316,9 @@ test_deb() {
         check "control field $field is set" test -n "$(dpkg-deb -f "$deb" "$field")"
     done
     check "Package is trcforge" test "$(dpkg-deb -f "$deb" Package)" = trcforge
+    local version
+    version=$("$binary" --version | sed -n 's/^Version: //p')
+    check "Version is the program's ($version)" test "$(dpkg-deb -f "$deb" Version)" = "$version"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"

@@ -36,11 +36,11 @@ run trcforge_bare
 run trcforge_bare --help -v --foo
 run trcforge_bare d/good.txt --help
 # The version wins over parse errors (its dates and revision masked here);
-# the version ends in the revision's first eight digits.
+# the version is the project's, its revision's first eight digits after it.
 run trcforge_bare -v d/good.txt --foo --verbosity 9 >v.txt
-sed -E 's/^(Version: )[0-9]{2}\.[0-9]{2}\.[0-9]{2}\.[0-9a-f]{8}$/\1yy.mm.dd.rrrrrrrr/
+sed -E 's/^(Version: [0-9]+\.[0-9]+\.[0-9]+\+)[0-9a-f]{8}$/\1rrrrrrrr/
   s/^(Build date: )[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}$/\1Mmm dd yyyy hh:mm:ss/
   s/^(GIT SHA: )[0-9a-f]{40}$/\1<40 hex digits>/' v.txt
-[ "$(sed -n 's/^Version: .*\.//p' v.txt)" = "$(sed -n 's/^GIT SHA: \(.\{8\}\).*/\1/p' v.txt)" ] &&
+[ "$(sed -n 's/^Version: .*+//p' v.txt)" = "$(sed -n 's/^GIT SHA: \(.\{8\}\).*/\1/p' v.txt)" ] &&
   echo "(the version ends in the revision)"
 tree d

@@ -110,7 +110,7 @@ Reading read_all(Stream* stream, size_t chunk_bytes = 0) {
   };
   if (chunk_bytes > 0) {
     InlineHelpers helpers;
-    pass_frames_in_chunks(reader, &helpers, nullptr, take, chunk_bytes);
+    pass_frames_in_chunks(reader, &helpers, take, chunk_bytes);
   } else {
     CanFrame frame;
     while (log_reader_next(reader, &frame)) take(frame);

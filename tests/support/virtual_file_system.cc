@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-#include <regex>
+#include <cctype>
 
 namespace {
 
@@ -48,11 +48,29 @@ Stream* fail_open(int error) {
   return nullptr;
 }
 
+// Where the name of a temporary file (".a.trc.Xy12Ab") begins in key, or
+// npos when key names no such file.
+size_t temporary_name_at(const std::string& key) {
+  const size_t start = key.rfind('/') + 1;  // 0 when there is no "/"
+  if (key.size() < start + 9 || key[start] != '.' || key[key.size() - 7] != '.') return std::string::npos;
+  for (size_t i = key.size() - 6; i < key.size(); ++i) {
+    if (!isalnum(static_cast<unsigned char>(key[i]))) return std::string::npos;
+  }
+  return start;
+}
+
 // The final name of a temporary file (".a.trc.Xy12Ab" in its folder gives
 // "a.trc"); other names stay.
 std::string final_name(const std::string& key) {
-  static const std::regex temp("(^|/)\\.([^/]*)\\.[A-Za-z0-9]{6}$");
-  return std::regex_replace(key, temp, "$1$2");
+  const size_t at = temporary_name_at(key);
+  if (at == std::string::npos) return key;
+  return key.substr(0, at) + key.substr(at + 1, key.size() - 7 - at - 1);
+}
+
+// The key with the random part of a temporary name shown as "*".
+std::string shown(const std::string& key) {
+  if (temporary_name_at(key) == std::string::npos) return key;
+  return key.substr(0, key.size() - 6) + "*";
 }
 
 // A stream over one file of the tree; written bytes land in the file's node
@@ -318,9 +336,8 @@ bool VirtualFileSystem::fails(VfsFault fault, const std::string& key) const {
 }
 
 void VirtualFileSystem::record(const char* what, const std::string& key, const std::string& other) {
-  static const std::regex temp("(^|/)(\\.[^/]*\\.)[A-Za-z0-9]{6}$");
-  std::string entry = std::string(what) + " " + std::regex_replace(key, temp, "$1$2*");
-  if (!other.empty()) entry += " " + std::regex_replace(other, temp, "$1$2*");
+  std::string entry = std::string(what) + " " + shown(key);
+  if (!other.empty()) entry += " " + shown(other);
   journal.push_back(entry);
 }
 
