@@ -63,15 +63,20 @@ interrupt() {
   local signal=$1 bytes=$2 pid written; shift 2
   echo "\$ $* (SIG$signal once it wrote $bytes bytes)"
   command_of "$@"
-  env --default-signal "${CMD[@]}" & pid=$!
+  # The program starts stopped and runs in short steps, each ended by
+  # SIGSTOP, so that it cannot finish between two readings of its count.
+  bash -c 'kill -STOP $$; exec env --default-signal "$@"' interrupt "${CMD[@]}" & pid=$!
+  until stopped $pid; do :; done
   while written=$(awk '/^wchar/ { print $2 }' /proc/$pid/io 2>/dev/null) && [ -n "$written" ] &&
-      [ "$written" -lt "$bytes" ] && ! grep -q '^State:.*zombie' /proc/$pid/status; do
-    :
+      [ "$written" -lt "$bytes" ]; do
+    kill -CONT $pid; sleep 0.002; kill -STOP $pid
+    until stopped $pid || ! [ -e /proc/$pid ] || grep -q '^State:.*zombie' /proc/$pid/status 2>/dev/null; do :; done
   done
-  kill -s "$signal" $pid 2>/dev/null
+  kill -s "$signal" $pid 2>/dev/null; kill -CONT $pid 2>/dev/null
   wait $pid 2>/dev/null
   echo "[exit $?]"
 }
+stopped() { grep -q '^State:.*stopped' /proc/$1/status 2>/dev/null; }
 
 # gen_log FILE RECORDS [SPLIT]: a VorlatAlpha log with RECORDS frames, a
 # millisecond apart from 07:00:00.000 on.
