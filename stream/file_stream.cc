@@ -324,27 +324,12 @@ Stream* init_file_stream(FileStream* stream, FILE* file, const StreamOps* ops, i
 
 }  // namespace
 
-Stream* file_stream_open(const char* path, int mode) {
-  const StreamOps* ops = nullptr;
-  const char* stdio_mode = nullptr;
-  if (path == nullptr || !file_mode(mode, &ops, &stdio_mode)) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  auto* stream = new (std::nothrow) FileStream;
-  if (stream == nullptr) {
-    errno = ENOMEM;
-    return nullptr;
-  }
-  FILE* file = fopen(path, stdio_mode);
-  if (file == nullptr) {
-    delete stream;
-    return nullptr;
-  }
-  return init_file_stream(stream, file, ops, mode);
-}
+namespace {
 
-Stream* file_stream_from_descriptor(int fd, int mode) {
+// Opens the FILE with `open_file` (given the stdio mode) and wraps it in a
+// stream of the given mode; nullptr with errno set when either fails.
+template <typename OpenFile>
+Stream* wrap_file(int mode, OpenFile open_file) {
   const StreamOps* ops = nullptr;
   const char* stdio_mode = nullptr;
   if (!file_mode(mode, &ops, &stdio_mode)) {
@@ -356,11 +341,27 @@ Stream* file_stream_from_descriptor(int fd, int mode) {
     errno = ENOMEM;
     return nullptr;
   }
-  // "w" on a descriptor truncates nothing; the descriptor's own flags stay.
-  FILE* file = fdopen(fd, mode == FILE_STREAM_WRITE ? "wb" : stdio_mode);
+  FILE* file = open_file(stdio_mode);
   if (file == nullptr) {
     delete stream;
     return nullptr;
   }
   return init_file_stream(stream, file, ops, mode);
+}
+
+}  // namespace
+
+Stream* file_stream_open(const char* path, int mode) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return wrap_file(mode, [path](const char* stdio_mode) { return fopen(path, stdio_mode); });
+}
+
+Stream* file_stream_from_descriptor(int fd, int mode) {
+  // "w" on a descriptor truncates nothing; the descriptor's own flags stay.
+  return wrap_file(mode, [fd, mode](const char* stdio_mode) {
+    return fdopen(fd, mode == FILE_STREAM_WRITE ? "wb" : stdio_mode);
+  });
 }
