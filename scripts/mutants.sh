@@ -10,7 +10,8 @@
 # (seconds per test, default 120: the slowest test takes about 10 on an idle
 # machine, several times that on a loaded one), MUTANTS_JOBS (default 2). A
 # fault can make a test loop and grow: each test gets at most 4 GiB of address
-# space.
+# space, and no file it writes may grow beyond 1 GiB (a fault that makes the
+# reader go round in circles would otherwise fill the disk with one trace).
 #
 # Results: CAUGHT (a test failed, or a test program no longer compiles),
 # MISSED (the whole suite passed), INVALID (the product itself no longer
@@ -61,7 +62,7 @@ for patch in "${patches[@]}"; do
     result=CAUGHT failing="(a test program no longer compiles)"
   else
     rm -f "$build/Testing/Temporary/LastTestsFailed.log"
-    if (ulimit -v 4194304 && ctest --test-dir "$build" -j"$jobs" --timeout "$timeout" --output-on-failure) >>"$log" 2>&1; then
+    if (ulimit -v 4194304 && ulimit -f 1048576 && ctest --test-dir "$build" -j"$jobs" --timeout "$timeout" --output-on-failure) >>"$log" 2>&1; then
       result=MISSED
     else
       result=CAUGHT
