@@ -24,6 +24,7 @@ build=${MUTANTS_BUILD:-build}
 timeout=${MUTANTS_TIMEOUT:-120}
 jobs=${MUTANTS_JOBS:-2}
 logs=$build/mutants
+export TRCFORGE_CASE_TIMEOUT=$timeout  # the command-line cases' own limit
 
 applied=""
 revert() {
