@@ -438,6 +438,19 @@ TEST(LogReaderWrap, AStepBackAddsThePeriodOfTheTimeFormat) {
   }
 }
 
+// Without a separator before the milliseconds, the last four digits of a
+// field change when its seconds carry: the seconds must be read again.
+TEST(LogReaderNext, SecondsCarryWithoutAMillisecondSeparator) {
+  Log log("# Value separator: \";\"\n# Time format: 3\n# Time: 20240115T000000\n# Time separator: \":\"\n" +
+          std::string(kTitle) +
+          "12:00:01999;0;0;1;0;\n12:00:02000;0;0;2;0;\n12:00:02001;0;0;3;0;\n12:00:09999;0;0;4;0;\n12:00:10000;0;0;5;0;\n");
+  ASSERT_NE(log.reader(), nullptr);
+  auto f = log.frames();
+  const double expected[] = {1705320001.999, 1705320002.000, 1705320002.001, 1705320009.999, 1705320010.000};
+  ASSERT_EQ(f.size(), 5u);
+  for (size_t i = 0; i < 5; ++i) EXPECT_NEAR(f[i].timestamp, expected[i], 1e-6) << i;
+}
+
 TEST(LogReaderNext, SkipsNonIncreasingTimestampsWithOneWarning) {
   int32_t saved = log_level;
   log_set_level(LOG_WARN);
