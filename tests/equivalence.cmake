@@ -7,7 +7,7 @@ if(TRCFORGE_BUILD_TESTS)
 endif()
 trcforge_add_test(equivalence_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/equivalence_test.cc
-  LIBS trcforge_reader trcforge_formats trcforge_test_support)
+  LIBS trcforge_reader trcforge_formats)
 if(TARGET equivalence_test)
   target_compile_definitions(equivalence_test PRIVATE
     TRCFORGE_BINARY="$<TARGET_FILE:trcforge>"

@@ -93,7 +93,8 @@ def main():
     parser.add_argument('--examples', required=True, help="the repository's examples folder")
     parser.add_argument('--extra-args', default='', help='added to every trcforge call of the cases')
     parser.add_argument('--update', action='store_true', help='rewrite the goldens')
-    parser.add_argument('--timeout', type=float, default=600, help='seconds per case')
+    parser.add_argument('--timeout', type=float, default=float(os.environ.get('TRCFORGE_CASE_TIMEOUT', 600)),
+                        help='seconds per case (default: $TRCFORGE_CASE_TIMEOUT, else 600)')
     parser.add_argument('names', nargs='*', help='case names or globs (default: all)')
     args = parser.parse_args()
     names = sorted(f[:-3] for f in os.listdir(HERE) if f.endswith('.sh') and f != 'lib.sh')

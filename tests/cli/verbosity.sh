@@ -5,3 +5,6 @@ for level in "" "--verbosity 2" "--verbosity 1" "--verbosity 0" "--verbosity 3" 
   run trcforge $level d/missing.txt d/bad.txt d/a.txt d/a2.txt
 done
 run trcforge --verbosity 1 d/a.txt e/x.txt
+# A log that fails leaves the last header identity as it was: the third log
+# repeats the first.
+run trcforge --verbosity 3 d/a.txt d/bad.txt d/a2.txt

@@ -22,3 +22,8 @@ run trcforge --verbosity 3 d/a.txt d/missing.txt d/loop.txt d/c.txt
 tree d; rm d/a.trc
 run trcforge -X d/a.txt d/loop.txt d/c.txt
 tree d
+# A link to a folder walked before, beside it rather than above it, is
+# followed: only a folder being walked is skipped.
+rm -r d; mkdir -p s/a s/b; small_log s/a/x.txt; ln -s ../a s/b/link
+run trcforge s
+names s_out

@@ -1,93 +1,103 @@
-// Helpers that several test programs share: temporary folders, whole files,
+// Helpers that several test programs share: a temporary folder, whole files,
 // a captured file descriptor, diagnostic lines without their context, a run
-// of a built program with its standard output, standard error and exit
-// status collected, a sample log, and the C library's UTC conversion. Needs
-// nothing of the project's own.
+// of a built program, a sample log, and the C library's UTC conversion.
 #pragma once
 
-#include <cstdint>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace test_support {
 
-// The whole contents of the file at path; empty when it cannot be read.
-std::string read_file(const std::string& path);
-// Writes text as the whole file at path. Returns true when all was written.
-bool write_file(const std::string& path, std::string_view text);
-// True when something (also a dangling link) is at path.
-bool exists(const std::string& path);
+inline std::string read_file(const std::string& path) {  // empty when it cannot be read
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
 
-// A fresh folder below /tmp, removed with all it holds (also entries whose
-// permissions a test took away) when the object goes.
+// A fresh folder below /tmp (path() ends in "/"), removed with all it holds.
 class TempFolder {
  public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  // Absolute, ending in "/".
+  TempFolder() : path_("/tmp/trcforge-test-XXXXXX") { path_ = std::string(mkdtemp(path_.data())) + "/"; }
+  ~TempFolder() { std::filesystem::remove_all(path_); }
   const std::string& path() const { return path_; }
-  std::string at(std::string_view relative) const { return path_ + std::string(relative); }
-  // Makes every missing folder along relative. Returns true when all exist.
-  bool make_folders(std::string_view relative) const;
-  // Writes a file below the folder, making its folders first. Returns true
-  // when all was written.
-  bool write(std::string_view relative, std::string_view text) const;
-  std::string read(std::string_view relative) const { return read_file(at(relative)); }
-  bool has(std::string_view relative) const { return exists(at(relative)); }
+  std::string at(const std::string& relative) const { return path_ + relative; }
+  // Writes a file below the folder, making its folders first.
+  bool write(const std::string& relative, const std::string& text) const {
+    std::filesystem::create_directories(std::filesystem::path(at(relative)).parent_path());
+    return static_cast<bool>(std::ofstream(at(relative), std::ios::binary) << text);
+  }
 
  private:
   std::string path_;
 };
 
-// Sends file descriptor fd (1 or 2) into a temporary file from construction
-// until text() or destruction, whichever comes first.
+// Sends file descriptor fd into a temporary file until text() is called.
 class FdCapture {
  public:
-  explicit FdCapture(int fd);
-  ~FdCapture();
-  FdCapture(const FdCapture&) = delete;
-  FdCapture& operator=(const FdCapture&) = delete;
-  // Ends the capture and returns all that was written meanwhile.
-  std::string text();
+  explicit FdCapture(int fd) : fd_(fd), saved_(dup(fd)), file_(fileno(tmpfile_)) { fflush(nullptr), dup2(file_, fd_); }
+  ~FdCapture() { text(), fclose(tmpfile_); }
+  std::string text() {  // ends the capture; everything written meanwhile
+    if (saved_ >= 0) fflush(nullptr), dup2(saved_, fd_), close(saved_), saved_ = -1;
+    std::string out(static_cast<size_t>(lseek(file_, 0, SEEK_END)), '\0');
+    return out.resize(static_cast<size_t>(pread(file_, out.data(), out.size(), 0))), out;
+  }
 
  private:
-  void restore();
-  int fd_;
-  int saved_ = -1;
-  int file_ = -1;
+  FILE* tmpfile_ = tmpfile();
+  int fd_, saved_, file_;
 };
 
-// The diagnostic lines of text as "<level letter> <message>", the context in
-// front of them (month-day, time to the millisecond, process and thread
-// numbers right-aligned in five columns, 33 characters while both numbers
-// have at most five digits) checked and cut off. A line not laid out so is
-// returned whole behind "not a diagnostic line: ", so that it fails any
-// comparison and shows.
-std::vector<std::string> log_messages(std::string_view text);
+// The diagnostic lines of text as "<level letter> <message>"; a line without
+// the context of one is kept whole, so that it fails any comparison.
+inline std::vector<std::string> log_messages(const std::string& text) {
+  static const std::regex context(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ ([VDIWEF] .*)$)");
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::smatch match;
+  for (std::string line; std::getline(in, line);) lines.push_back(std::regex_match(line, match, context) ? match[1].str() : line);
+  return lines;
+}
 
-struct RunResult {
-  int status = -1;  // the exit status, or 128 + the signal that ended it
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+// Runs the shell command with no input; its exit status, its standard error
+// in *err.
+inline int run_program(const std::string& command, std::string* err) {
+  TempFolder folder;
+  const int status = system((command + " </dev/null 2>" + folder.at("err")).c_str());
+  *err = read_file(folder.at("err"));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
-// Runs argv[0] (looked up in PATH when it holds no "/") with argv in the
-// folder cwd (empty: the current one), standard input from /dev/null, and
-// waits for it.
-RunResult run_program(const std::vector<std::string>& argv, const std::string& cwd = "");
+// A log of the given split number with `records` frames a millisecond apart
+// from 09:30:00.000 on (time format 3).
+inline std::string sample_log(int records, int split = 1) {
+  std::string text = "# Logger type: VorlatBeta\n# Session No.: 1\n# Split No.: " + std::to_string(split) +
+                     "\n# Time: 20240115T093000\n# Time format: 3\n# Value separator: \";\"\n"
+                     "# Time separator: \":\"\n# Time separator ms: \".\"\nTimestamp;Type;ID;Length;Data\n";
+  for (int i = 0; i < records; ++i) {
+    char line[64];
+    snprintf(line, sizeof line, "09:%02d:%02d.%03d;0;%X;8;1122334455667788\n", 30 + i / 60000, i / 1000 % 60, i % 1000,
+             0x100 + i % 0x600);
+    text += line;
+  }
+  return text;
+}
 
-// A text log of the given split number with `records` frames, a millisecond
-// apart from 09:30:00.000 on, with eight data bytes each (columns Timestamp,
-// Type, ID, Length, Data; time format 3).
-std::string sample_log(int records, int split = 1);
-
-// timegm of year, month (1 to 12), day, hour, minute and second (n[0] to
-// n[5]) converted to int as a broken-down time holds them, every other member
-// 0: the library's answer that the reader's own conversion must match.
-int64_t library_utc_seconds(const unsigned n[7]);
+// timegm of year, month (1 to 12), day, hour, minute and second in n[0..5].
+inline int64_t library_utc_seconds(const unsigned n[7]) {
+  struct tm t = {};
+  t.tm_year = static_cast<int>(n[0] - 1900), t.tm_mon = static_cast<int>(n[1] - 1), t.tm_mday = static_cast<int>(n[2]);
+  t.tm_hour = static_cast<int>(n[3]), t.tm_min = static_cast<int>(n[4]), t.tm_sec = static_cast<int>(n[5]);
+  return static_cast<int64_t>(timegm(&t));
+}
 
 }  // namespace test_support
