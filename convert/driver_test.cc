@@ -130,7 +130,9 @@ TEST(DriverTest, AReadErrorAnywhereFailsTheFile) {
       run.fs.read_fail_after = fail_after;
       run.folder.write("a.txt", log);
       const uint32_t result = run({"a.txt"});
-      if (buffer == 0) EXPECT_EQ(result, fail_after <= read_in_all ? 8u : 0u) << fail_after;
+      if (buffer == 0) {
+        EXPECT_EQ(result, fail_after <= read_in_all ? 8u : 0u) << fail_after;
+      }
       ASSERT_EQ(run.files(), result == 0 ? Lines({"a.trc", "a.txt"}) : Lines{"a.txt"}) << buffer << " " << fail_after;
       if (result == 0) {
         ASSERT_EQ(test_support::read_file(run.folder.at("a.trc")), trace) << buffer << " " << fail_after;
