@@ -8,7 +8,10 @@
 #
 # Environment: MUTANTS_BUILD (build folder, default build), MUTANTS_TIMEOUT
 # (seconds per test, default 120: the slowest test takes about 10 on an idle
-# machine, several times that on a loaded one), MUTANTS_JOBS (default 2). A
+# machine, several times that on a loaded one), MUTANTS_JOBS (default 2),
+# MUTANTS_FIRST=1 (a fault counts as caught at the first failing test: far
+# quicker, but only that test is listed). The build is unoptimised by profile
+# (a profile build would train again for every fault). A
 # fault can make a test loop and grow: each test gets at most 4 GiB of address
 # space, and no file it writes may grow beyond 1 GiB (a fault that makes the
 # reader go round in circles would otherwise fill the disk with one trace).
@@ -43,7 +46,9 @@ else
   for n in "$@"; do patches+=(scripts/mutants/"$n"-*.patch); done
 fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRCFORGE_PGO=OFF >/dev/null || exit 1
+stop=()
+[ "${MUTANTS_FIRST:-0}" = 1 ] && stop=(--stop-on-failure)
 cmake --build "$build" -j"$jobs" >/dev/null || { echo "the unchanged tree does not build" >&2; exit 1; }
 mkdir -p "$logs"
 : >"$logs/failing.txt"
@@ -63,7 +68,7 @@ for patch in "${patches[@]}"; do
     result=CAUGHT failing="(a test program no longer compiles)"
   else
     rm -f "$build/Testing/Temporary/LastTestsFailed.log"
-    if (ulimit -v 4194304 && ulimit -f 1048576 && ctest --test-dir "$build" -j"$jobs" --timeout "$timeout" --output-on-failure) >>"$log" 2>&1; then
+    if (ulimit -v 4194304 && ulimit -f 1048576 && ctest --test-dir "$build" -j"$jobs" --timeout "$timeout" --output-on-failure "${stop[@]}") >>"$log" 2>&1; then
       result=MISSED
     else
       result=CAUGHT
