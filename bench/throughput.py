@@ -529,8 +529,9 @@ def scaling(args, binary):
 
 
 def tree_of_logs(cache, name, count, source, per_folder):
-    """A folder of `count` hard links to the log at source, `per_folder` to a
-    sub-folder, cached by name. Returns (path, bytes, frames)."""
+    """A folder of `count` copies of the log at source, `per_folder` to a
+    sub-folder (hard links to one copy per sub-folder: a file system limits
+    the links to one file), cached by name. Returns (path, bytes, frames)."""
     path = os.path.join(cache, name)
     size, frames = os.path.getsize(source), count_lines(source) - 10
     if not os.path.isdir(path):
@@ -538,8 +539,13 @@ def tree_of_logs(cache, name, count, source, per_folder):
         shutil.rmtree(building, ignore_errors=True)
         for i in range(count):
             folder = os.path.join(building, f"d{i // per_folder:04d}")
-            os.makedirs(folder, exist_ok=True)
-            os.link(source, os.path.join(folder, f"log{i:06d}.txt"))
+            target = os.path.join(folder, f"log{i:06d}.txt")
+            if i % per_folder == 0:
+                os.makedirs(folder, exist_ok=True)
+                shutil.copyfile(source, target)
+                first = target
+            else:
+                os.link(first, target)
         os.rename(building, path)
     return path, size * count, frames * count
 

@@ -17,7 +17,7 @@ class HelperQueue;
 constexpr int64_t kChunkedLogSize = int64_t{4} << 20;
 
 // Bytes read at a time; a chunk is that much, cut back to its last line end.
-constexpr size_t kChunkBytes = size_t{1} << 20;
+constexpr size_t kChunkBytes = size_t{1} << 19;
 
 // Reads the records of the open reader (rewound to its first record) in
 // chunks parsed on the helpers' threads, and calls take(frame) for each
