@@ -214,7 +214,7 @@ def trcforge_binary(args):
 class Tool:
     """One command measured on one input."""
 
-    def __init__(self, name, argv_of, path, nbytes, frames, runs, output=None, note=""):
+    def __init__(self, name, argv_of, path, nbytes, frames, runs, output=None, note="", keep_outputs=False):
         self.name = name
         self.argv_of = argv_of      # (input path, output folder) -> argv
         self.path = path
@@ -224,6 +224,7 @@ class Tool:
         self.output = output        # None: no output checked; "stdout": stdout to a
                                     # file; "file": the tool writes a .trc file
         self.note = note
+        self.keep_outputs = keep_outputs  # each run into a fresh folder, all removed at the end
         self.walls, self.cpus, self.rss = [], [], []
         self.checked = None
 
@@ -290,6 +291,12 @@ def measure(tools, runs, out_parent):
     launcher, _ = compiled(cache_dir(), "measure_run")
     digests = {}
     work = tempfile.mkdtemp(prefix="trcforge-bench-out-", dir=out_parent)
+    # Tools that write many files keep them until the end: a file system that
+    # allocates inodes shortly after many were freed may scan past the freed
+    # ones (ext4 keeps them aside for a while), which made a run of 100,000
+    # small files up to five times slower after the previous run's outputs
+    # were removed, and measured the removal rather than the tool.
+    kept = tempfile.mkdtemp(prefix="trcforge-bench-kept-", dir=out_parent)
     try:
         # One untimed run first, of the first tool with the largest input:
         # the first large output of a session makes the kernel find fresh
@@ -304,20 +311,25 @@ def measure(tools, runs, out_parent):
             for tool in order:
                 if r >= tool.runs:
                     continue
-                wall, cpu, rss, status, err, out_file = run_once(tool, work, launcher)
+                out_dir = work
+                if tool.keep_outputs:
+                    out_dir = tempfile.mkdtemp(dir=kept)
+                wall, cpu, rss, status, err, out_file = run_once(tool, out_dir, launcher)
                 if status != 0:
                     sys.exit(f"{tool.name} failed with status {status}: {err}")
                 if tool.checked is None and tool.output is not None:
                     # Header (and footer) lines of the output format.
                     header = output_format(tool)[1]
-                    tool.checked, digests[tool.name] = check_output(tool, work, out_file, header)
-                empty_folder(work)
+                    tool.checked, digests[tool.name] = check_output(tool, out_dir, out_file, header)
+                if not tool.keep_outputs:
+                    empty_folder(work)
                 tool.walls.append(wall)
                 tool.cpus.append(cpu)
                 tool.rss.append(rss)
                 print(f"  round {r + 1}/{runs}  {tool.name:<26} {wall:8.3f} s", flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(kept, ignore_errors=True)
     return digests
 
 
@@ -583,9 +595,10 @@ def parallel(args, binary):
             ("1 GiB", (big_log, big_bytes, big_frames)),
             ("100,000 small", tree_of_logs(cache, "tree-100k-small", 100000, tiny_log, 1000))]
     out_parent = os.environ.get("TRCFORGE_BENCH_OUT", cache)
-    ensure_space(out_parent, int(big_bytes * 1.6) + 64 * MIB, "the outputs")
+    # The small logs' outputs of every run are kept to the end (measure()).
+    ensure_space(out_parent, int(big_bytes * 1.6) + 64 * MIB + 2 * args.runs * 100000 * 8192, "the outputs")
     tools = [Tool(f"{row} -j {jobs}", lambda p, o, j=jobs: [binary, "-j", str(j), "-O", o, p], path, n, frames,
-                  args.runs)
+                  args.runs, keep_outputs=row.startswith("100,000"))
              for row, (path, n, frames) in rows for jobs in (1, 2)]
     print(f"machine: {machine_line()}")
     print(f"trcforge: {binary_line(binary)}")
