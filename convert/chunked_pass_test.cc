@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,24 +14,10 @@
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
+#include "tests/support/inline_helpers.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-// Runs queued work on the waiting thread, in the order it came.
-class InlineHelpers : public HelperQueue {
- public:
-  void push(std::function<void()> work) override { queue_.push_back(std::move(work)); }
-  void wait_until(const std::function<bool()>& done) override {
-    for (; !done() && !queue_.empty(); queue_.pop_front()) queue_.front()();
-  }
-  void notify() override {}
-  int threads() const override { return 1 + static_cast<int>(random_() % 3); }
-
- private:
-  std::deque<std::function<void()>> queue_;
-  mutable std::mt19937 random_{3};
-};
 
 // Every frame, then the reader's counts and flags, then the warnings, of
 // text's records read one by one (chunk_bytes 0) or in chunks.
@@ -51,7 +36,8 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
   log_set_level(LOG_WARN);
   test_support::FdCapture capture(2);
   CanFrame frame{};
-  InlineHelpers helpers;
+  static std::mt19937 random(3);  // chunks planned for 1 to 3 threads
+  test_support::InlineHelpers helpers(1 + static_cast<int>(random() % 3));
   if (chunk_bytes == 0) {
     while (log_reader_next(reader, &frame)) take(frame);
   } else {

@@ -18,22 +18,9 @@
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/support/inline_helpers.h"
 
 namespace {
-
-// Runs the chunks' work on the waiting thread.
-class InlineHelpers : public HelperQueue {
- public:
-  void push(std::function<void()> work) override { queue_.push_back(std::move(work)); }
-  void wait_until(const std::function<bool()>& done) override {
-    for (; !done() && !queue_.empty(); queue_.pop_front()) queue_.front()();
-  }
-  void notify() override {}
-  int threads() const override { return 2; }
-
- private:
-  std::deque<std::function<void()>> queue_;
-};
 
 void append(std::string* text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void append(std::string* text, const char* format, ...) {
@@ -71,7 +58,7 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
     for (int i = 0; i < f.data.size; ++i) append(&text, "%02X", f.data.bytes[i]);
     return true;
   };
-  InlineHelpers helpers;
+  test_support::InlineHelpers helpers;
   CanFrame frame;
   if (chunk_bytes > 0) {
     pass_frames_in_chunks(reader, &helpers, take, chunk_bytes);
