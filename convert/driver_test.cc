@@ -25,22 +25,25 @@ using Lines = std::vector<std::string>;
 // The real file system below a temporary folder. The sync of sync_fails (a
 // folder, or the temporary file of an output of that name) fails with EIO;
 // the reads of a file opened for reading fail once read_fail_after bytes
-// were delivered.
+// were delivered, the writes of a new file once write_fail_after bytes were
+// taken (the write that crosses the limit is short, as on a full disk).
 struct FaultyFs : FileSystem {
   std::string sync_fails;
   int64_t read_fail_after = -1;
+  int64_t write_fail_after = -1;
   bool fails(const char* full, size_t length) const {
     const std::string name(full + root.size(), length - root.size());
     return name == sync_fails || name.find("/." + sync_fails + ".") != std::string::npos;
   }
 };
 
-// A stream that passes every operation on to its inner stream but reads and
-// syncs that fail as told.
+// A stream that passes every operation on to its inner stream but reads,
+// writes and syncs that fail as told.
 struct FaultyStream : Stream {
   Stream* inner;
   int64_t read_left;  // negative: no failure
   bool fail_sync;
+  int64_t write_left;  // negative: no failure
 };
 FaultyStream* as_faulty(Stream* s) { return static_cast<FaultyStream*>(s); }
 int64_t faulty_read(Stream* s, void* to, int64_t count) {
@@ -51,7 +54,14 @@ int64_t faulty_read(Stream* s, void* to, int64_t count) {
   if (f->read_left > 0 && got > 0) f->read_left -= got;
   return got;
 }
-int64_t faulty_write(Stream* s, const void* bytes, int64_t count) { return stream_write(as_faulty(s)->inner, bytes, count); }
+int64_t faulty_write(Stream* s, const void* bytes, int64_t count) {
+  FaultyStream* f = as_faulty(s);
+  if (f->write_left == 0) return errno = ENOSPC, -1;
+  if (f->write_left > 0 && count > f->write_left) count = f->write_left;
+  const int64_t put = stream_write(f->inner, bytes, count);
+  if (f->write_left > 0 && put > 0) f->write_left -= put;
+  return put;
+}
 int64_t faulty_tell(Stream* s) { return stream_tell(as_faulty(s)->inner); }
 int64_t faulty_seek(Stream* s, int64_t offset, int origin) { return stream_seek(as_faulty(s)->inner, offset, origin); }
 int faulty_sync(Stream* s) { return as_faulty(s)->fail_sync ? (errno = EIO, -1) : stream_sync(as_faulty(s)->inner); }
@@ -70,7 +80,7 @@ const FileSystemOps faulty_fs_ops = {
       Stream* inner = real.open_file(fs, p, n, access);
       if (inner == nullptr) return nullptr;
       return new FaultyStream{{&faulty_stream_ops}, inner, access == FS_READ ? as_fs(fs)->read_fail_after : -1,
-                              as_fs(fs)->fails(p, n)};
+                              as_fs(fs)->fails(p, n), access == FS_READ ? -1 : as_fs(fs)->write_fail_after};
     },
     [](FileSystem* fs, const char* p, size_t n) { return as_fs(fs)->fails(p, n) ? (errno = EIO, false) : real.sync_folder(fs, p, n); },
     real.rename_file, real.current_folder};
@@ -145,6 +155,31 @@ TEST(DriverTest, AReadErrorAnywhereFailsTheFile) {
   run.folder.write("a.txt", log);
   EXPECT_EQ(run({"a.txt"}), 8u);
   EXPECT_EQ(run.messages, (Lines{"E Could not read input file a.txt (Input/output error)", "E Error during conversion of a.txt"}));
+}
+
+// A write that falls short anywhere in the output (a full disk) fails the
+// file and leaves the earlier output of that name as it was.
+TEST(DriverTest, AShortWriteAnywhereLeavesTheEarlierOutputAsItWas) {
+  const std::string log = test_support::sample_log(6);
+  DriverRun clean(false);
+  clean.folder.write("a.txt", log);
+  ASSERT_EQ(clean({"a.txt"}), 0u);
+  const std::string trace = test_support::read_file(clean.folder.at("a.trc"));
+  for (int64_t fail_after = 0;; fail_after += 7) {
+    DriverRun run(false);
+    run.folder.write("a.txt", log);
+    run.folder.write("a.trc", "earlier");
+    run.fs.write_fail_after = fail_after;
+    const uint32_t result = run({"a.txt"});
+    ASSERT_EQ(run.files(), Lines({"a.trc", "a.txt"})) << fail_after;
+    if (result == 0) {  // the limit lies beyond the whole output
+      EXPECT_EQ(test_support::read_file(run.folder.at("a.trc")), trace) << fail_after;
+      EXPECT_GE(fail_after, static_cast<int64_t>(trace.size()));
+      break;
+    }
+    ASSERT_EQ(result, 8u) << fail_after;
+    ASSERT_EQ(test_support::read_file(run.folder.at("a.trc")), "earlier") << fail_after;
+  }
 }
 
 // An output that cannot be synced, or whose folder cannot: the input stays,
