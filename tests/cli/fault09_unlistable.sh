@@ -7,5 +7,6 @@ for d in "" -d; do
   mkdir -p d/closed d/opaque; small_log d/a.txt; small_log d/closed/b.txt 2; small_log d/opaque/c.txt 3
   chown -R 65534:65534 .; chmod 0 d/closed; chmod 444 d/opaque
   run as_nobody trcforge $d d
+  run as_nobody trcforge $d d/closed   # alone: no other failure hides its status
   chmod -R u+rwx d; tree d d_out
 done
