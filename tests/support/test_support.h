@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,14 +56,36 @@ class FdCapture {
   int fd_, saved_, file_;
 };
 
-// The diagnostic lines of text as "<level letter> <message>"; a line without
-// the context of one is kept whole, so that it fails any comparison.
+// The message of a diagnostic line ("MM-DD HH:MM:SS.mmm  PID  TID L text")
+// as "L text"; a line without that context stays whole, so that it fails any
+// comparison.
+inline std::string log_message(const std::string& line) {
+  static const char kDate[] = "00-00 00:00:00.000";
+  size_t at = 0;
+  auto digit = [&line](size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+  for (; kDate[at] != '\0'; ++at) {
+    if (kDate[at] == '0' ? !digit(at) : (at >= line.size() || line[at] != kDate[at])) return line;
+  }
+  for (int field = 0; field < 2; ++field) {  // the process and the thread, each after blanks
+    const size_t blanks = at;
+    while (at < line.size() && line[at] == ' ') ++at;
+    const size_t digits = at;
+    while (digit(at)) ++at;
+    if (digits == blanks || at == digits) return line;
+  }
+  // One blank, the level letter, one blank.
+  const std::string levels = "VDIWEF";
+  if (at + 2 >= line.size() || line[at] != ' ' || line[at + 2] != ' ' || levels.find(line[at + 1]) == std::string::npos) {
+    return line;
+  }
+  return line.substr(at + 1);
+}
+
+// The diagnostic lines of text, each as log_message gives it.
 inline std::vector<std::string> log_messages(const std::string& text) {
-  static const std::regex context(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ ([VDIWEF] .*)$)");
   std::vector<std::string> lines;
   std::istringstream in(text);
-  std::smatch match;
-  for (std::string line; std::getline(in, line);) lines.push_back(std::regex_match(line, match, context) ? match[1].str() : line);
+  for (std::string line; std::getline(in, line);) lines.push_back(log_message(line));
   return lines;
 }
 
