@@ -144,6 +144,9 @@ bool only_padding(const char* bytes, int64_t count) {
     }
     line[stored++] = static_cast<char>(byte);
   }
+  // A line too long for the budget is a line even when nothing of it was
+  // stored (only carriage returns): a malformed one, never the end of input.
+  if (too_long && stored == 0) line[stored++] = '\r';
   line[stored] = '\0';
   if (stored > 0) ++reader->line_number;
   reader->stopped_at_zero = false;

@@ -71,7 +71,8 @@ struct LogReader {
 // Reads one line into reader->line (cleared first): at most 199 bytes other
 // than line feeds, a line feed stored and ending the line, carriage returns
 // dropped but counted against the budget; the rest of a longer line is passed
-// over. Returns the line's length up to its first zero byte (0 when no line
+// over (a longer line of nothing but carriage returns reads as "\r"). Returns
+// the line's length up to its first zero byte (0 when no line
 // is left: end of input, or a first byte of value 0). A failed read ends the
 // line and sets read_failed.
 int read_log_line(LogReader* reader);

@@ -78,6 +78,7 @@ TEST(LogReader, Lines) {
            {x199 + "yz\nnext\n", {"!" + x199, "next\n"}},
            {x199 + "\ny\n", {x199 + "\n", "y\n"}},
            {std::string(100, '\r') + std::string(150, 'z') + "\n", {"!" + std::string(99, 'z')}},
+           {std::string(250, '\r') + "\nnext\n", {"!\r", "next\n"}},
            {"a\r\nb\n", {"a\n", "b\n"}},
            {std::string("ab\0cd\nxy", 8), {"!ab", "xy"}},
            {"a\tb\x01;\n\xC3\xA9\n", {"!a\tb\x01;\n", "!\xC3\xA9\n"}},

@@ -19,3 +19,4 @@ printf '\x1c\x6e\xcd\x36\xeb\x3b\x7c\xf8\x9c\xf3\x3e\x37\x61\xb9\x16\x66\xbc\x67
 { printf '%s\0%s\n' "${line21:0:10}" "${line21:10}"; } | variant zero_in_time
 { printf '%s\0%s\n' "${line21:0:30}" "${line21:30}"; } | variant zero_in_data
 printf '07:15:02.225;1;CF00400;8;F07D7DF82CFFF07D%s\n' "$(printf 'A%.0s' {1..250})" | variant long_line
+{ printf '\r%.0s' {1..250}; printf '\n'; } | variant carriage_returns
