@@ -85,4 +85,21 @@ TEST(ChunkedPassTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
   }
 }
 
+// Lines without a Timestamp field (the column is not the first), and lines
+// with two: a record's time is settled once, and only when it has one, so
+// the frames after such a line keep their day.
+TEST(ChunkedPassTest, LinesWithoutOrWithTwoTimesSettleAsOneByOne) {
+  const std::string head = "# Time: 20240115T235959\n# Time format: 3\n# Value separator: \";\"\n"
+                           "# Time separator: \":\"\n# Time separator ms: \".\"\n";
+  const std::string records = "100;23:59:58.000;1;AA;23:59:58.500\n101\n103;23:59:59.000;1;BB;23:59:59.500\n";
+  for (const std::string& title :
+       {std::string("ID;Timestamp;Length;Data\n"), std::string("ID;Timestamp;Length;Data;Timestamp\n")}) {
+    const std::vector<std::string> expected = pass(head + title + records, 0);
+    ASSERT_GE(expected.size(), 2u);
+    EXPECT_EQ(expected[0].substr(0, 14), title.size() < 30 ? "1705363198.000" : "1705363198.500");
+    EXPECT_EQ(expected[1].substr(0, 14), title.size() < 30 ? "1705363199.000" : "1705363199.500");
+    for (size_t chunk : {1, 5, 20, 37}) EXPECT_EQ(pass(head + title + records, chunk), expected) << chunk;
+  }
+}
+
 }  // namespace

@@ -269,12 +269,13 @@ RECORD_LOOP_CLONES bool log_reader_next(LogReader* reader, CanFrame* frame) {
     ++reader->record_lines;
     if (!reader->line_malformed) {
       record_parser::reset_frame(frame);
-      record_parser::parse_record<true>(reader, length, frame);
+      record_parser::parse_record(reader, length, frame);
     }
     if (reader->line_malformed) {
       note_malformed(reader);
       continue;
     }
+    if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
     frame->kind = RECORD_KIND_FRAME;
     if (frame->timestamp < reader->last_accepted_time) {
       skipped_at = reader->last_accepted_time;
@@ -318,7 +319,7 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
     record = ParsedRecord{};
     if (!reader->line_malformed) {
       record_parser::reset_frame(&frame);
-      record_parser::parse_record<false>(reader.get(), length, &frame);
+      record_parser::parse_record(reader.get(), length, &frame);
     }
     if (reader->line_malformed) {
       record.flags = ParsedRecord::kMalformed;
@@ -328,7 +329,8 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
     record.id = frame.id;
     record.length = frame.length;
     record.size = frame.data.size <= 8 ? frame.data.size : 8;
-    record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0);
+    record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0) |
+                   (reader->line_timed ? ParsedRecord::kTimed : 0);
     memcpy(record.data, frame.data.bytes, 8);
   }
   out->lines = reader->line_number;
@@ -350,7 +352,8 @@ Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_
     return Settled::kMalformed;
   }
   record_parser::reset_frame(frame);
-  frame->timestamp = record_clock_settle(&reader->clock, record.composed);
+  frame->timestamp =
+      (record.flags & ParsedRecord::kTimed) ? record_clock_settle(&reader->clock, record.composed) : record.composed;
   frame->id = record.id;
   frame->length = record.length;
   frame->data.size = record.size;

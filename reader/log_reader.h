@@ -55,6 +55,7 @@ struct LogReader {
   uint64_t malformed_lines;       // passed over as no logger writes them
   uint64_t first_malformed_line;  // line number of the first of them, 0 for none
   bool line_malformed;            // the line just read is one of them
+  bool line_timed;                // the record just parsed had a Timestamp field
 
   // The bytes of the input taken but not yet consumed from the stream (see
   // stream_look): the reader consumes them in one step when it refills.
@@ -109,8 +110,8 @@ using LogReaderPtr = std::unique_ptr<LogReader, decltype(&log_reader_free)>;
 
 // One record line of a chunk, parsed but not yet settled.
 struct ParsedRecord {
-  static constexpr uint8_t kExtended = 1, kTransmitted = 2, kMalformed = 4;
-  double composed;  // its time before the wrap correction (record_clock_compose)
+  static constexpr uint8_t kExtended = 1, kTransmitted = 2, kMalformed = 4, kTimed = 8;
+  double composed;  // its time before the wrap correction (record_clock_compose) when kTimed, else 0
   uint32_t id;
   uint8_t length;
   uint8_t size;  // data bytes

@@ -29,11 +29,9 @@ inline void reset_frame(CanFrame* frame) {
   frame->length = 0;
 }
 
-// The Timestamp column: the composed time, corrected for a wrap of the
-// field's clock when kSettle (else left for record_clock_settle). A field that
-// is no time marks the line malformed and leaves the timestamp state as it
-// was.
-template <bool kSettle>
+// The Timestamp column: the composed time, before the wrap correction, which
+// the caller applies once the whole line is known to be well formed. A field
+// that is no time marks the line malformed.
 [[gnu::always_inline]] inline void parse_timestamp(LogReader* reader, const char* begin, const char* end,
                                                    CanFrame* frame) {
   double composed;
@@ -41,16 +39,16 @@ template <bool kSettle>
     reader->line_malformed = true;
     return;
   }
-  frame->timestamp = kSettle ? record_clock_settle(&reader->clock, composed) : composed;
+  frame->timestamp = composed;
+  reader->line_timed = true;
 }
 
 // Gives the field [begin, end) of the given column kind to its parser.
-template <bool kSettle>
 [[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
                                                const char* end, CanFrame* frame) {
   switch (kind) {
     case COLUMN_TIMESTAMP:
-      parse_timestamp<kSettle>(reader, begin, end, frame);
+      parse_timestamp(reader, begin, end, frame);
       break;
     case COLUMN_TYPE:
       parse_type(begin, end, frame);
@@ -87,7 +85,7 @@ template <bool kSettle>
 // goes to the parser of its column as split_fields would give it: a field
 // runs to the next separator, the last one to the next separator or the end
 // of the text, and fields beyond the columns are not parsed.
-template <bool kSettle, ColumnKind... kKinds>
+template <ColumnKind... kKinds>
 [[gnu::always_inline]] inline bool parse_record_as(LogReader* reader, int length, CanFrame* frame) {
   const char* line = reader->line;
   const char* text_end = line + length;
@@ -107,7 +105,7 @@ template <bool kSettle, ColumnKind... kKinds>
   const char* begin = line;
   size_t i = 0;
   auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
-    parse_field<kSettle>(reader, kind, begin, ends[i], frame);
+    parse_field(reader, kind, begin, ends[i], frame);
     begin = ends[i++] + 1;
   };
   (field(kKinds), ...);
@@ -115,19 +113,19 @@ template <bool kSettle, ColumnKind... kKinds>
 }
 
 // Parses the fields of the record line (length bytes of reader->line) into
-// frame, each by the parser of its column; the timestamp is settled (wrap
-// correction) when kSettle, else left as composed.
-template <bool kSettle>
+// frame, each by the parser of its column; the timestamp is left as composed
+// (line_timed tells whether the line had one).
 [[gnu::always_inline]] inline void parse_record(LogReader* reader, int length, CanFrame* frame) {
+  reader->line_timed = false;
   switch (reader->record_layout) {
     case RECORD_LAYOUT_WITH_LOST:
-      if (parse_record_as<kSettle, COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH,
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH,
                           COLUMN_DATA>(reader, length, frame)) {
         return;
       }
       break;
     case RECORD_LAYOUT_WITHOUT_LOST:
-      if (parse_record_as<kSettle, COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
+      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
               reader, length, frame)) {
         return;
       }
@@ -138,7 +136,7 @@ template <bool kSettle>
   line_scan::split_fields(reader->line, length, reader->header.value_separator,
                           [reader, frame](int column, const char* begin, const char* end)
                               __attribute__((always_inline)) {
-                                parse_field<kSettle>(reader, reader->column_kinds[column], begin, end, frame);
+                                parse_field(reader, reader->column_kinds[column], begin, end, frame);
                               });
 }
 
