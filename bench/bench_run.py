@@ -279,6 +279,11 @@ def measure(tools, runs, out_parent):
                 if r >= tool.runs:
                     continue
                 out_dir = work
+                # What earlier runs wrote reaches the disk first, untimed:
+                # otherwise the run after a large writer (the awk converter
+                # takes 20 s to write its trace) paid for that writer's
+                # write-back, up to twice its own time here.
+                os.sync()
                 if tool.keep_outputs:
                     out_dir = tempfile.mkdtemp(dir=kept)
                 wall, cpu, rss, status, err, out_file = run_once(tool, out_dir, launcher)
