@@ -73,9 +73,9 @@ struct LogReader {
 // than line feeds, a line feed stored and ending the line, carriage returns
 // dropped but counted against the budget; the rest of a longer line is passed
 // over (a longer line of nothing but carriage returns reads as "\r"). Returns
-// the line's length up to its first zero byte (0 when no line
-// is left: end of input, or a first byte of value 0). A failed read ends the
-// line and sets read_failed.
+// the line's length up to its first zero byte (0 when no line is left: end of
+// input, or a first byte of value 0). A failed read ends the line and sets
+// read_failed.
 int read_log_line(LogReader* reader);
 
 // Opens a reader on stream: parses the header and the column-title line.
