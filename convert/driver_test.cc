@@ -46,21 +46,24 @@ struct FaultyStream : Stream {
   int64_t write_left;  // negative: no failure
 };
 FaultyStream* as_faulty(Stream* s) { return static_cast<FaultyStream*>(s); }
+// Passes count bytes on through transfer until *left bytes (when not
+// negative) have gone through; then fails with error. The transfer that
+// crosses the limit comes up short.
+template <typename Transfer>
+int64_t within_limit(int64_t* left, int64_t count, int error, Transfer transfer) {
+  if (*left == 0) return errno = error, -1;
+  if (*left > 0 && count > *left) count = *left;
+  const int64_t done = transfer(count);
+  if (*left > 0 && done > 0) *left -= done;
+  return done;
+}
 int64_t faulty_read(Stream* s, void* to, int64_t count) {
   FaultyStream* f = as_faulty(s);
-  if (f->read_left == 0) return errno = EIO, -1;
-  if (f->read_left > 0 && count > f->read_left) count = f->read_left;
-  const int64_t got = stream_read(f->inner, to, count);
-  if (f->read_left > 0 && got > 0) f->read_left -= got;
-  return got;
+  return within_limit(&f->read_left, count, EIO, [&](int64_t n) { return stream_read(f->inner, to, n); });
 }
 int64_t faulty_write(Stream* s, const void* bytes, int64_t count) {
   FaultyStream* f = as_faulty(s);
-  if (f->write_left == 0) return errno = ENOSPC, -1;
-  if (f->write_left > 0 && count > f->write_left) count = f->write_left;
-  const int64_t put = stream_write(f->inner, bytes, count);
-  if (f->write_left > 0 && put > 0) f->write_left -= put;
-  return put;
+  return within_limit(&f->write_left, count, ENOSPC, [&](int64_t n) { return stream_write(f->inner, bytes, n); });
 }
 int64_t faulty_tell(Stream* s) { return stream_tell(as_faulty(s)->inner); }
 int64_t faulty_seek(Stream* s, int64_t offset, int origin) { return stream_seek(as_faulty(s)->inner, offset, origin); }
