@@ -16,7 +16,7 @@
 #include "app/version.h"
 #include "convert/paths.h"
 #include "log/log.h"
-#include "output/backend.h"
+#include "formats/registry.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ void print_version(FILE* out) {
 // descriptor when it goes.
 class OptionTableOwner {
  public:
-  OptionTable table;
+  std::vector<void*> table;
   ~OptionTableOwner() {
     if (!table.empty()) arg_freetable(table.data(), static_cast<int>(table.size()));
   }
@@ -137,14 +137,20 @@ struct Options {
   arg_int* buffer = nullptr;
   arg_int* jobs = nullptr;
   arg_file* report = nullptr;
+  arg_str* format = nullptr;
   struct arg_end* end = nullptr;
 };
 
+// The value placeholder of the format option: every format's name.
+const char* format_placeholder() {
+  static const std::string names = format_names();
+  return names.c_str();
+}
+
 // Builds the option table in its order: the program's options, the output
-// formats' option, the output folder, the documentation of the inputs, the
-// inputs themselves and the end marker. False when the formats' option
-// cannot be added or a descriptor is missing.
-bool build_option_table(RunConfig* config, int argc, Options* options, OptionTable* table) {
+// format, the output folder, the documentation of the inputs, the inputs
+// themselves and the end marker. False when a descriptor is missing.
+bool build_option_table(RunConfig* config, int argc, Options* options, std::vector<void*>* table) {
   options->help = arg_lit0(nullptr, "help", "display this help and exit");
   options->version = arg_lit0("v", "version", "display tool version and exit");
   options->verbosity =
@@ -155,14 +161,11 @@ bool build_option_table(RunConfig* config, int argc, Options* options, OptionTab
   options->buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
   options->jobs = arg_int0("j", "jobs", "<n>", "logs converted at the same time, 0 for one per processor (default 1)");
   options->report = arg_file0(nullptr, "report", "<file>", "JSON lines: one per input file, then a summary (- = stdout)");
+  options->format =
+      arg_str0("f", "trace-format", format_placeholder(), "which trace version to output, defaults to 2.1");
   table->insert(table->end(), {options->help, options->version, options->verbosity, options->non_interactive,
                                options->delete_converted, options->no_append_root, options->buffer, options->jobs,
-                               options->report});
-
-  if (config->hooks != nullptr && config->hooks->add_options != nullptr &&
-      !config->hooks->add_options(&config->output, table)) {
-    return false;
-  }
+                               options->report, options->format});
 
   PathOption* output_directory = make_path_option(
       arg_file0("O", "output-directory", nullptr, "path to output files"), config->host_fs, &config->output_dirs);
@@ -176,7 +179,7 @@ bool build_option_table(RunConfig* config, int argc, Options* options, OptionTab
   return arg_nullcheck(table->data()) == 0;
 }
 
-void print_help(OptionTable& table) {
+void print_help(std::vector<void*>& table) {
   std::fputs("Usage: trcforge", stdout);
   arg_print_syntax(stdout, table.data(), "\n\n");
   arg_print_glossary(stdout, table.data(), "  %-40s %s\n");
@@ -235,6 +238,26 @@ int refuse_command_line(const Options& options) {
     std::fputs(text.c_str(), stdout);
   }
   return 134;
+}
+
+// Sets config->format from the format option (the default when it is
+// absent). False, status 134, for a value that names no format: refused as
+// a parse error is, logged and on standard output.
+bool take_format(const Options& options, RunConfig* config, int* status) {
+  if (options.format->count == 0) {
+    config->format = &default_format();
+    return true;
+  }
+  const char* value = options.format->sval[0];
+  config->format = find_format(value);
+  if (config->format != nullptr) return true;
+  const std::string text = std::string(kProgramName) + ": invalid value \"" + value + "\" to option -f|--trace-format=" +
+                           format_placeholder() + "\n";
+  set_level_for_refusal(options);
+  log_parse_errors(text);
+  std::fputs(text.c_str(), stdout);
+  *status = 134;
+  return false;
 }
 
 // Sets the diagnostic log's level from the verbosity. False, status 131, for
@@ -318,7 +341,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     *status = refuse_command_line(options);
     return false;
   }
-  if (!apply_verbosity(options, status)) return false;
+  if (!take_format(options, config, status) || !apply_verbosity(options, status)) return false;
   store_switches(options, &config->options);
   if (config->options.jobs < 0) {
     if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "Invalid number of jobs: %d", config->options.jobs);
@@ -330,7 +353,5 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     *status = 132;
     return false;
   }
-  if (!settle_common_root(config, status)) return false;
-  if (config->hooks != nullptr && config->hooks->after_parse != nullptr) return config->hooks->after_parse(&config->output);
-  return true;
+  return settle_common_root(config, status);
 }

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "convert/paths.h"
-#include "formats/formats.h"
 #include "fs/file_system.h"
 #include "log/log.h"
 
@@ -18,14 +17,12 @@ FileSystem host_file_system{&real_file_system_ops, "/"};
 RunConfig* config_new() {
   auto* config = new (std::nothrow) RunConfig;
   if (config == nullptr) return nullptr;
-  config->hooks = &format_option_extension;
   config->host_fs = &host_file_system;
   return config;
 }
 
 void config_free(RunConfig* config) {
   if (config == nullptr) return;
-  if (config->hooks != nullptr && config->hooks->release != nullptr) config->hooks->release(&config->output);
   if (config->output_fs != config->input_fs) fs_free(config->output_fs);
   fs_free(config->input_fs);
   delete config;

@@ -6,21 +6,20 @@
 #include <vector>
 
 #include "convert/job.h"
-#include "output/backend.h"
 
 struct FileSystem;
+struct OutputFormat;
 
 // The configuration from the command line. Created by config_new, released by
 // config_free; owns the file systems, the paths and the options.
 struct RunConfig {
-  const OptionExtension* hooks = nullptr;  // the output formats' option
   RunOptions options;
   std::string root;                      // common root of all inputs, ends in "/"
   std::vector<std::string> inputs;       // relative to root once settled
   std::vector<std::string> output_dirs;  // zero or one element
   FileSystem* input_fs = nullptr;        // rooted at root; owned
   FileSystem* output_fs = nullptr;       // input_fs itself, or owned separately
-  OutputSettings output;                 // the output format
+  const OutputFormat* format = nullptr;   // the output format, once parsed
   bool report = false;                   // --report was given
   std::string report_path;               // its value: a file, or "-" for standard output
   // The file system that typed paths name things on, for normalising them:
@@ -29,12 +28,11 @@ struct RunConfig {
 };
 
 // A fresh configuration: no paths, no file systems but the host, buffer_size
-// -1, no format yet, hooks pointing to the output formats' option. Returns
-// nullptr when memory runs out.
+// -1, no format yet. Returns nullptr when memory runs out.
 RunConfig* config_new();
 
-// Calls the release hook, releases the file systems (output_fs only when it is
-// not input_fs) and the record. Accepts nullptr.
+// Releases the file systems (output_fs only when it is not input_fs) and the
+// record. Accepts nullptr.
 void config_free(RunConfig* config);
 
 // Finds the one folder that holds every input, stores it in config->root,

@@ -10,7 +10,6 @@
 #include "app/run_totals.h"
 #include "convert/driver.h"
 #include "convert/job.h"
-#include "formats/formats.h"
 #include "fs/file_system.h"
 #include "log/log.h"
 
@@ -20,20 +19,15 @@ namespace {
 // (when there is one) what happens. Returns the exit status, or fallback
 // when the run cannot be set up.
 int convert_inputs(RunConfig* config, RunObserver* observer, int fallback) {
-  OutputBackend* writer = output_backend_new(config->output_fs, config->output.format);
-  ConversionJob* job = writer != nullptr
-                           ? job_new(config->input_fs, config->output_fs, true, &config->options, writer)
-                           : nullptr;
+  ConversionJob* job = job_new(config->input_fs, config->output_fs, true, &config->options, config->format);
   int status = fallback;
   if (job != nullptr) {
-    job->make_writer = [config] { return output_backend_new(config->output_fs, config->output.format); };
     job->observer = observer;
     status = static_cast<int>(run_inputs(job, config->inputs));
   } else if (log_enabled(LOG_ERROR)) {
     log_write(LOG_ERROR, "Could not set up the conversion (out of memory)");
   }
   job_free(job);
-  output_backend_free(writer);
   return status;
 }
 

@@ -14,6 +14,8 @@
 #include "convert/run_events.h"
 #include "fs/file_system.h"
 #include "log/log.h"
+#include "output/file_sink.h"
+#include "output/format_writer.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 
@@ -30,9 +32,8 @@ int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 class FileConversion {
  public:
   FileConversion(ConversionJob* job, FileTask* task) : job_(job), task_(task), input_(task->input_path) {
-    paths_.input_path = task->input_path;
-    paths_.output.output_base.assign(path_output_base(task->output_path));
-    paths_.output.durable = job->options->delete_converted;
+    output_base_.assign(path_output_base(task->output_path));
+    output_path_ = output_base_ + std::string(job->format->extension);
   }
 
   // Converts the file and leaves in the task what became of it. The file's
@@ -44,8 +45,8 @@ class FileConversion {
     task_->result = convert();
     if (!task_->header_after->published()) task_->header_after->publish(task_->header_before->wait());
     log_capture_end();
-    task_->kept = paths_.output.kept;
-    task_->output_name = paths_.output.output_path;
+    task_->kept = kept_;
+    task_->output_name = output_path_;
     task_->outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fill_outcome();
   }
@@ -58,8 +59,7 @@ class FileConversion {
     remember_header();
     const bool began = begin_output();
     bool converted = began && pass_frames() && reader_ended_cleanly();
-    paths_.output.abandon = !converted;
-    const bool ended = end_output();
+    const bool ended = end_output(converted);
     release_log();
     report_passed_over_lines();
     converted &= close_input() && ended;
@@ -70,10 +70,10 @@ class FileConversion {
   void fill_outcome() {
     FileOutcome& outcome = task_->outcome;
     outcome.input_path = task_->input_path;
-    if (paths_.output.kept) outcome.output_path = paths_.output.output_path;
+    if (kept_) outcome.output_path = output_path_;
     outcome.status = task_->result == PATH_OK ? FileOutcome::Status::kConverted : FileOutcome::Status::kFailed;
     outcome.reason = task_->capture.first_error;
-    outcome.frames = paths_.output.frames;
+    outcome.frames = frames_kept_;
     outcome.skipped_records = skipped_records_;
     outcome.malformed_lines = malformed_lines_;
     outcome.bytes = opened_as_.size;
@@ -102,7 +102,7 @@ class FileConversion {
   // the output cannot be created in it.
   void make_output_folders() {
     if (!job_->make_dirs) return;
-    const std::string_view folder = path_folder(paths_.output.output_base);
+    const std::string_view folder = path_folder(output_base_);
     std::vector<std::string> made;
     if (!fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made) && log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not make output folder %.*s (%s)", text_length(folder), folder.data(),
@@ -149,7 +149,6 @@ class FileConversion {
       if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not open log");
       return false;
     }
-    job_->log = reader_;
     return true;
   }
 
@@ -174,18 +173,43 @@ class FileConversion {
           log_write(LOG_WARN, "Repeated input file (%s, %08u, %08u)", logger_id,
                     static_cast<unsigned>(header.session_no), static_cast<unsigned>(header.split_no));
         }
-        paths_.output.continues_previous = true;
-      } else if (static_cast<int64_t>(header.split_no) == static_cast<int64_t>(last.split_no) + 1) {
-        paths_.output.continues_previous = true;
       }
     }
     task_->header_after->publish(HeaderIdentity{logger_id, header.session_no, header.split_no});
   }
 
+  // Creates the output under its temporary name and the format's writer.
   bool begin_output() {
-    if (job_->writer->new_file(job_->writer, &paths_.output)) return true;
+    Status status;
+    sink_ = FileSink::create(job_->output_fs, output_path_, &status);
+    if (sink_ != nullptr) {
+      writer_ = job_->format->make_writer(*sink_);
+      return true;
+    }
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", status.message().c_str());
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error on new file");
     return false;
+  }
+
+  // Hands one frame to the writer, the first one after the header. False
+  // (after logging) when the output could not be written.
+  bool write_frame(const CanFrame& frame) {
+    if (frames_ == 0) {
+      writer_->begin(frame);
+      if (!sink_->ok()) {
+        report_write_failure("Could not write CAN header");
+        return false;
+      }
+    }
+    writer_->write(frame);
+    ++frames_;
+    if (sink_->ok()) return true;
+    report_write_failure("Could not write CAN data");
+    return false;
+  }
+
+  void report_write_failure(const char* what) {
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s (%s)", what, fs_reason(sink_->status().error()));
   }
 
   // Hands every accepted frame to the back end. False when the input could
@@ -198,8 +222,7 @@ class FileConversion {
     }
     uint64_t report_at = job_->observer != nullptr ? kBytesReadStep : UINT64_MAX;
     auto take = [this, &report_at](const CanFrame& frame) {
-      ++job_->frame_count;
-      if (!job_->writer->record(job_->writer, &frame, job_->frame_count)) return false;
+      if (!write_frame(frame)) return false;
       if (reader_->bytes_taken >= report_at) {
         tell_bytes_read();
         report_at = reader_->bytes_taken + kBytesReadStep;
@@ -251,10 +274,47 @@ class FileConversion {
     }
   }
 
-  bool end_output() {
-    const bool ended = job_->writer->end_file(job_->writer, &paths_.output);
+  // Ends the output: a complete one with frames is put in place (see
+  // FileSink::commit); one without frames, or of a failed input, leaves
+  // nothing. True when that succeeded; also true when the output could not
+  // be begun.
+  bool end_output(bool converted) {
+    if (sink_ == nullptr) return true;
+    const bool ended = converted && frames_ > 0 ? commit_output() : discard_output();
+    writer_.reset();
+    sink_.reset();
     if (!ended && log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Error during end file callback");
     return ended;
+  }
+
+  bool commit_output() {
+    frames_kept_ = frames_;
+    writer_->end();
+    if (!sink_->ok()) {
+      report_write_failure("Could not write CAN data");
+      discard_output();
+      return false;
+    }
+    const OutputCommit commit = sink_->commit(job_->options->delete_converted);
+    switch (commit.outcome) {
+      case CommitOutcome::kMoved:
+      case CommitOutcome::kSameContent:
+        kept_ = true;
+        return true;
+      case CommitOutcome::kOtherContent:
+        other_content_ = true;
+        return true;
+      case CommitOutcome::kFailed:
+        break;
+    }
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", commit.status.message().c_str());
+    return false;
+  }
+
+  bool discard_output() {
+    const Status discarded = sink_->discard();
+    if (!discarded.ok() && log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", discarded.message().c_str());
+    return discarded.ok();
   }
 
   // Releases the reader, keeping its counts of the lines that became no frame.
@@ -262,7 +322,6 @@ class FileConversion {
     skipped_records_ = reader_->skipped_records;
     malformed_lines_ = reader_->malformed_lines;
     first_malformed_line_ = reader_->first_malformed_line;
-    job_->log = nullptr;
     log_reader_free(reader_);
     reader_ = nullptr;
   }
@@ -295,8 +354,8 @@ class FileConversion {
       reason = std::to_string(skipped_records_) + " record(s) skipped for a non-increasing timestamp";
     } else if (malformed_lines_ > 0) {
       reason = std::to_string(malformed_lines_) + " malformed line(s)";
-    } else if (paths_.output.other_content) {
-      reason = "output file " + paths_.output.output_path + " holds other content";
+    } else if (other_content_) {
+      reason = "output file " + output_path_ + " holds other content";
     } else if (input_changed()) {
       reason = "it changed during the conversion";
     } else if (!made_folders_durable()) {
@@ -316,10 +375,10 @@ class FileConversion {
   // stable storage yet, so that the output can be found after a power loss
   // (its own folder was synced when it was put in place).
   bool made_folders_durable() {
-    if (!paths_.output.kept) return true;
+    if (!kept_) return true;
     std::lock_guard<std::mutex> lock(job_->folders->mutex);
     std::set<std::string>& unsynced = job_->folders->unsynced;
-    for (std::string folder = fs_parent_folder(paths_.output.output_path); !folder.empty();
+    for (std::string folder = fs_parent_folder(output_path_); !folder.empty();
          folder = fs_parent_folder(folder)) {
       auto made = unsynced.find(folder);
       if (made == unsynced.end()) continue;
@@ -367,7 +426,14 @@ class FileConversion {
   ConversionJob* job_;
   FileTask* task_;
   std::string_view input_;
-  FilePaths paths_;
+  std::string output_base_;  // relative to the output root, without extension
+  std::string output_path_;  // with the format's extension
+  std::unique_ptr<FileSink> sink_;
+  std::unique_ptr<FormatWriter> writer_;
+  uint64_t frames_ = 0;       // handed to the writer
+  uint64_t frames_kept_ = 0;  // in the output put in place
+  bool kept_ = false;           // a complete output stands at output_path_
+  bool other_content_ = false;  // durable: another file stood there and was kept
   EntryInfo opened_as_;
   Stream* stream_ = nullptr;
   LogReader* reader_ = nullptr;

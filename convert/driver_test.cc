@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "convert/job.h"
-#include "formats/formats.h"
+#include "formats/registry.h"
+#include "fs/file_system.h"
+#include "stream/stream.h"
 #include "log/log.h"
 #include "tests/support/test_support.h"
 
@@ -97,15 +99,13 @@ struct DriverRun {
     options.delete_converted = delete_converted;
   }
   uint32_t operator()(const Lines& inputs) {
-    OutputBackend* writer = output_backend_new(&fs, FORMAT_TRACE_V2);
-    ConversionJob* job = job_new(&fs, &fs, true, &options, writer);
+    ConversionJob* job = job_new(&fs, &fs, true, &options, &default_format());
     log_set_level(LOG_ERROR);
     test_support::FdCapture capture(2);
     const uint32_t result = run_inputs(job, inputs);
     messages = test_support::log_messages(capture.text());
     log_set_level(LOG_NONE);
     job_free(job);
-    output_backend_free(writer);
     return result;
   }
   // The files below the folder, sorted: never a temporary file left behind.

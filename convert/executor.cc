@@ -5,7 +5,6 @@
 
 #include "convert/convert_file.h"
 #include "convert/run_events.h"
-#include "output/backend.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ constexpr size_t kEntriesPerThread = 4;
 
 Executor::Executor(ConversionJob* job) : job_(job) {
   const int jobs = job->options->jobs;
-  if (jobs > 1 && job->make_writer) start_workers(jobs);
+  if (jobs > 1) start_workers(jobs);
   if (!parallel_) return;
   window_ = kEntriesPerThread * workers_.size();
   walk_capture_.hold = true;
@@ -29,20 +28,13 @@ Executor::~Executor() { finish(); }
 
 void Executor::start_workers(int count) {
   for (int i = 0; i < count; ++i) {
-    OutputBackend* writer = job_->make_writer();
-    if (writer == nullptr) break;
     ConversionJob copy = *job_;
-    copy.writer = writer;
-    copy.log = nullptr;
-    copy.frame_count = 0;
     copy.helpers = this;
     try {
       workers_.emplace_back(&Executor::work, this, copy);
     } catch (const std::system_error&) {
-      output_backend_free(writer);
       break;
     }
-    writers_.push_back(writer);
   }
   parallel_ = workers_.size() > 1;
   if (!parallel_) finish();  // one thread is no better than this one
@@ -144,8 +136,6 @@ uint32_t Executor::finish() {
   changed_.notify_all();
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
-  for (OutputBackend* writer : writers_) output_backend_free(writer);
-  writers_.clear();
   return result_;
 }
 

@@ -20,8 +20,8 @@
 
 class Executor : public HelperQueue {
  public:
-  // Converts with job (borrowed): on this thread when job->options->jobs is 1
-  // or another back end cannot be made, else on that many threads.
+  // Converts with job (borrowed): on this thread when job->options->jobs is
+  // 1, else on that many threads (or as many as could be started).
   explicit Executor(ConversionJob* job);
   ~Executor();
   Executor(const Executor&) = delete;
@@ -71,7 +71,6 @@ class Executor : public HelperQueue {
   bool stopping_ = false;
   std::deque<Entry> entries_;
   std::vector<std::thread> workers_;
-  std::vector<OutputBackend*> writers_;
   LogCapture walk_capture_;  // the walking thread's messages, held
   std::vector<FileOutcome> walk_notes_;
 };

@@ -9,10 +9,9 @@
 #include <set>
 #include <string>
 
-#include "output/backend.h"
 
 struct FileSystem;
-struct LogReader;
+struct OutputFormat;
 class RunObserver;
 
 // The switches that the conversion driver reads.
@@ -22,12 +21,6 @@ struct RunOptions {
   bool non_interactive = false;   // no progress output
   int64_t buffer_size = -1;       // read window: 0 none, negative the whole file (capped)
   int jobs = 1;                   // files converted at the same time
-};
-
-// The per-file record: the input, and the output asked of the back end.
-struct FilePaths {
-  std::string input_path;  // relative to the root of input_fs
-  OutputFile output;       // output_base relative to the root of output_fs
 };
 
 // Work that any converting thread may take on while it waits: the chunks of
@@ -55,27 +48,23 @@ struct OutputFolders {
 
 // The state of one run, as one converting thread sees it. Created by job_new;
 // borrows everything but its own records. A thread that converts beside the
-// first one works with a copy whose writer is its own (make_writer).
+// first one works with a copy.
 struct ConversionJob {
   FileSystem* input_fs = nullptr;
   FileSystem* output_fs = nullptr;
   bool make_dirs = false;           // create each output file's folder first
-  uint64_t frame_count = 0;         // frames this thread handed to its back end
   const RunOptions* options = nullptr;
-  OutputBackend* writer = nullptr;  // the output back end, through its operation table
-  LogReader* log = nullptr;         // reader of the file being converted
+  const OutputFormat* format = nullptr;  // what every output is written as
   RunObserver* observer = nullptr;  // told what happens; may be missing
-  // Creates a back end like writer for another thread; none when missing.
-  std::function<OutputBackend*()> make_writer;
   // The threads converting beside this one, to share the work of a large
   // log with; none when this thread converts alone.
   HelperQueue* helpers = nullptr;
   std::shared_ptr<OutputFolders> folders = std::make_shared<OutputFolders>();
 };
-// A job that borrows the two file systems, the options and the writer.
+// A job that borrows the two file systems, the options and the format.
 // Returns nullptr when any of them is missing or memory runs out.
 ConversionJob* job_new(FileSystem* input_fs, FileSystem* output_fs, bool make_dirs, const RunOptions* options,
-                       OutputBackend* writer);
+                       const OutputFormat* format);
 
 // Releases the job and nothing it borrows. Accepts nullptr.
 void job_free(ConversionJob* job);

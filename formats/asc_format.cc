@@ -1,26 +1,40 @@
-// ASC files as an output format: the date and trigger-block header, one line
-// per frame with its seconds since the first frame (formats/asc_lines.h),
-// and the closing line.
+// ASC files: the date and trigger-block header at the first frame, one line
+// per frame with its seconds since the first one (formats/asc_lines.h), and
+// the closing line.
 #include <string>
 
 #include "formats/asc_lines.h"
-#include "formats/formats.h"
-#include "output/text_output.h"
+#include "formats/format_writers.h"
+#include "output/text_line.h"
 
 namespace {
 
-void append_header(std::string* text, const CanFrame& first) { asc_append_header(text, first.timestamp); }
+class AscWriter final : public FormatWriter {
+ public:
+  explicit AscWriter(OutputSink& sink) : sink_(sink) { scratch_.reserve(256); }
 
-void append_footer(std::string* text) { text->append(kAscFooter); }
+  void begin(const CanFrame& first) override {
+    start_time_ = first.timestamp;
+    scratch_.clear();
+    asc_append_header(&scratch_, first.timestamp);
+    write_text(sink_, scratch_);
+  }
 
-inline bool write_frame(TextOutput* output, const CanFrame& frame) {
-  const double offset = frame.timestamp - output->start_time;
-  ++output->message_number;
-  return text_output_line<kAscLineRoom>(
-      output, [&](char* out) { return asc_line_write(out, offset, frame); },
-      [&](std::string* line) { asc_line_append_reference(line, offset, frame); });
-}
+  void write(const CanFrame& frame) override {
+    const double offset = frame.timestamp - start_time_;
+    write_text_line<kAscLineRoom>(
+        sink_, &scratch_, [&](char* out) { return asc_line_write(out, offset, frame); },
+        [&](std::string* line) { asc_line_append_reference(line, offset, frame); });
+  }
+
+  void end() override { sink_.append(kAscFooter, sizeof kAscFooter - 1); }
+
+ private:
+  OutputSink& sink_;
+  double start_time_ = 0.0;  // the first frame's timestamp
+  std::string scratch_;      // the header, and lines built the slow way
+};
 
 }  // namespace
 
-extern const TextFormat kAscFormat = {".asc", append_header, text_output_record<write_frame>, append_footer};
+std::unique_ptr<FormatWriter> make_asc_writer(OutputSink& sink) { return std::make_unique<AscWriter>(sink); }

@@ -1,20 +1,32 @@
-// candump logs as an output format: no header, one line per frame with its
-// absolute time (formats/candump_lines.h).
+// candump logs: no header, one line per frame with its absolute time
+// (formats/candump_lines.h).
 #include <string>
 
 #include "formats/candump_lines.h"
-#include "formats/formats.h"
-#include "output/text_output.h"
+#include "formats/format_writers.h"
+#include "output/text_line.h"
 
 namespace {
 
-inline bool write_frame(TextOutput* output, const CanFrame& frame) {
-  ++output->message_number;
-  return text_output_line<kCandumpLineRoom>(
-      output, [&](char* out) { return candump_line_write(out, frame); },
-      [&](std::string* line) { candump_line_append_reference(line, frame); });
-}
+class CandumpWriter final : public FormatWriter {
+ public:
+  explicit CandumpWriter(OutputSink& sink) : sink_(sink) {}
+
+  void begin(const CanFrame&) override {}
+
+  void write(const CanFrame& frame) override {
+    write_text_line<kCandumpLineRoom>(
+        sink_, &scratch_, [&](char* out) { return candump_line_write(out, frame); },
+        [&](std::string* line) { candump_line_append_reference(line, frame); });
+  }
+
+  void end() override {}
+
+ private:
+  OutputSink& sink_;
+  std::string scratch_;  // lines built the slow way
+};
 
 }  // namespace
 
-extern const TextFormat kCandumpFormat = {".log", nullptr, text_output_record<write_frame>, nullptr};
+std::unique_ptr<FormatWriter> make_candump_writer(OutputSink& sink) { return std::make_unique<CandumpWriter>(sink); }

@@ -1,22 +1,32 @@
-// CSV files as an output format: the column names, then one line per frame
+// CSV files: the column names at the first frame, then one line per frame
 // (formats/csv_lines.h).
 #include <string>
 
 #include "formats/csv_lines.h"
-#include "formats/formats.h"
-#include "output/text_output.h"
+#include "formats/format_writers.h"
+#include "output/text_line.h"
 
 namespace {
 
-void append_header(std::string* text, const CanFrame&) { text->append(kCsvHeader); }
+class CsvWriter final : public FormatWriter {
+ public:
+  explicit CsvWriter(OutputSink& sink) : sink_(sink) {}
 
-inline bool write_frame(TextOutput* output, const CanFrame& frame) {
-  ++output->message_number;
-  return text_output_line<kCsvLineRoom>(
-      output, [&](char* out) { return csv_line_write(out, frame); },
-      [&](std::string* line) { csv_line_append_reference(line, frame); });
-}
+  void begin(const CanFrame&) override { sink_.append(kCsvHeader, sizeof kCsvHeader - 1); }
+
+  void write(const CanFrame& frame) override {
+    write_text_line<kCsvLineRoom>(
+        sink_, &scratch_, [&](char* out) { return csv_line_write(out, frame); },
+        [&](std::string* line) { csv_line_append_reference(line, frame); });
+  }
+
+  void end() override {}
+
+ private:
+  OutputSink& sink_;
+  std::string scratch_;  // lines built the slow way
+};
 
 }  // namespace
 
-extern const TextFormat kCsvFormat = {".csv", append_header, text_output_record<write_frame>, nullptr};
+std::unique_ptr<FormatWriter> make_csv_writer(OutputSink& sink) { return std::make_unique<CsvWriter>(sink); }

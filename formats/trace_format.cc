@@ -1,49 +1,58 @@
-// Trace files of versions 1.1 and 2.1 as output formats: their headers and
-// frame lines (formats/trace_lines.h) behind the text output back end.
+// Trace files of versions 1.1 and 2.1: the header at the first frame, then
+// one numbered line per frame with its offset from the first one
+// (formats/trace_lines.h).
 #include <string>
 
-#include "formats/formats.h"
+#include "formats/format_writers.h"
 #include "formats/trace_lines.h"
-#include "output/text_output.h"
+#include "output/text_line.h"
 
 namespace {
 
-void append_header_v1(std::string* text, const CanFrame& first) {
-  text->append(";$FILEVERSION=1.1\n;$STARTTIME=");
-  trace_append_start_value(text, first.timestamp);
-}
+template <int kVersion>
+class TraceWriter final : public FormatWriter {
+ public:
+  explicit TraceWriter(OutputSink& sink) : sink_(sink) { scratch_.reserve(256); }
 
-void append_header_v2(std::string* text, const CanFrame& first) {
-  text->append(";$FILEVERSION=2.1\n;$STARTTIME=");
-  trace_append_start_value(text, first.timestamp);
-  text->append(";$COLUMNS=N,O,T,B,I,d,L,D\n");
-}
+  void begin(const CanFrame& first) override {
+    start_time_ = first.timestamp;
+    scratch_.assign(kVersion == 1 ? ";$FILEVERSION=1.1\n;$STARTTIME=" : ";$FILEVERSION=2.1\n;$STARTTIME=");
+    trace_append_start_value(&scratch_, first.timestamp);
+    if (kVersion == 2) scratch_.append(";$COLUMNS=N,O,T,B,I,d,L,D\n");
+    write_text(sink_, scratch_);
+  }
 
-// The offset of a frame from the first one, in milliseconds.
-double offset_of(const TextOutput* output, const CanFrame& frame) {
-  return (frame.timestamp - output->start_time) * 1000.0;
-}
+  void write(const CanFrame& frame) override {
+    // Version 1.1 has no line for a CAN FD frame: it is passed over without
+    // using a number.
+    if (kVersion == 1 && frame.fd) return;
+    const double offset = (frame.timestamp - start_time_) * 1000.0;
+    const int64_t number = message_number_++;
+    write_text_line<kTraceLineRoom>(
+        sink_, &scratch_,
+        [&](char* out) {
+          return kVersion == 1 ? trace_line_v1_write(out, number, offset, frame)
+                               : trace_line_v2_write(out, number, offset, frame);
+        },
+        [&](std::string* line) {
+          if (kVersion == 1) {
+            trace_line_v1_append_reference(line, number, offset, frame);
+          } else {
+            trace_line_v2_append_reference(line, number, offset, frame);
+          }
+        });
+  }
 
-// Version 1.1 has no line for a CAN FD frame: it is passed over without using
-// a number.
-inline bool write_frame_v1(TextOutput* output, const CanFrame& frame) {
-  if (frame.fd) return true;
-  const double offset = offset_of(output, frame);
-  const int64_t number = output->message_number++;
-  return text_output_line<kTraceLineRoom>(
-      output, [&](char* out) { return trace_line_v1_write(out, number, offset, frame); },
-      [&](std::string* line) { trace_line_v1_append_reference(line, number, offset, frame); });
-}
+  void end() override {}
 
-inline bool write_frame_v2(TextOutput* output, const CanFrame& frame) {
-  const double offset = offset_of(output, frame);
-  const int64_t number = output->message_number++;
-  return text_output_line<kTraceLineRoom>(
-      output, [&](char* out) { return trace_line_v2_write(out, number, offset, frame); },
-      [&](std::string* line) { trace_line_v2_append_reference(line, number, offset, frame); });
-}
+ private:
+  OutputSink& sink_;
+  double start_time_ = 0.0;     // the first frame's timestamp
+  int64_t message_number_ = 1;  // of the next line
+  std::string scratch_;         // the header, and lines built the slow way
+};
 
 }  // namespace
 
-extern const TextFormat kTraceV1Format = {".trc", append_header_v1, text_output_record<write_frame_v1>, nullptr};
-extern const TextFormat kTraceV2Format = {".trc", append_header_v2, text_output_record<write_frame_v2>, nullptr};
+std::unique_ptr<FormatWriter> make_trace_v1_writer(OutputSink& sink) { return std::make_unique<TraceWriter<1>>(sink); }
+std::unique_ptr<FormatWriter> make_trace_v2_writer(OutputSink& sink) { return std::make_unique<TraceWriter<2>>(sink); }

@@ -1,8 +1,13 @@
-// One output format: a writer of one output file, made for each file by the
-// format's entry in the registry of formats. It writes through an
-// OutputSink, which keeps any failure.
+// One output format: its name on the command line, its file extension, and
+// a writer of one output file, made for each file. The writer writes through
+// an OutputSink, which keeps any failure; nothing but the writer knows the
+// format.
 #pragma once
 
+#include <memory>
+#include <string_view>
+
+#include "output/output_sink.h"
 #include "reader/can_frame.h"
 
 class FormatWriter {
@@ -17,4 +22,11 @@ class FormatWriter {
   // After the last frame: writes what ends the file (a footer, or the final
   // values of its header). Called only when begin was.
   virtual void end() = 0;
+};
+
+struct OutputFormat {
+  std::string_view name;       // on the command line ("version2"), lower case
+  std::string_view extension;  // of the output files (".trc")
+  // A writer of one output file into sink (which outlives it).
+  std::unique_ptr<FormatWriter> (*make_writer)(OutputSink& sink);
 };

@@ -273,6 +273,15 @@ const StreamOps file_read_write_ops = {file_read,  file_write, file_tell, file_s
 
 }  // namespace
 
+char* stream_write_room(Stream* stream, size_t count, size_t* available) {
+  if (stream->ops != &file_write_ops) return nullptr;
+  FileStream* file = as_file(stream);
+  if (count > file->write_capacity) return nullptr;
+  if (count > file->write_capacity - file->pending && !hand_over_pending(file)) return nullptr;
+  *available = file->write_capacity - file->pending;
+  return file->write_buffer + file->pending;
+}
+
 extern const StreamOps file_write_ops = {nullptr, file_write, file_tell, file_seek, file_close, file_sync, nullptr, nullptr};
 
 namespace {

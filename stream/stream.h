@@ -142,6 +142,18 @@ inline char* stream_write_space(Stream* stream, size_t count) {
   return file->write_buffer + file->pending;
 }
 
+// Room for count bytes (at most the buffer's capacity) in a write-only
+// FileStream's own buffer, handing the buffer's bytes to the file (or its
+// writing thread) first when they leave too little. nullptr when the stream
+// is of another kind, count is too large, or handing them on failed (the
+// failure shows again at the next sync or close). *available tells how many
+// bytes the buffer holds from there on (at least count).
+char* stream_write_room(Stream* stream, size_t count, size_t* available);
+
+// True when the stream is a write-only FileStream, whose buffer
+// stream_write_room offers.
+inline bool stream_offers_room(const Stream* stream) { return stream->ops == &file_write_ops; }
+
 // Takes the count bytes written at stream_write_space as written, exactly as
 // stream_write of the same bytes would. Returns nothing.
 inline void stream_commit_write(Stream* stream, size_t count) {
