@@ -15,7 +15,7 @@
 #include "formats/registry.h"
 #include "formats/trace_lines.h"
 #include "output/output_sink.h"
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 namespace {
 

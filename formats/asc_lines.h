@@ -32,7 +32,7 @@
 #include <cstddef>
 #include <string>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 // Appends the header lines for a first frame at start_time (seconds since
 // 1970 UTC, rounded to the millisecond in the dates). A time outside the

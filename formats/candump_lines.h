@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 // Appends the frame's line (line feed included).
 void candump_line_append(std::string* line, const CanFrame& frame);

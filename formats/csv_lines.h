@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 // The file's first line.
 inline constexpr char kCsvHeader[] = "timestamp,channel,id,extended,direction,remote,dlc,data\n";

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 // Appends the start value of a trace header for a first frame at start_time
 // (seconds since the epoch): days since 1899-12-30 00:00 UTC as "%5lu.%010.0f"

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "output/output_sink.h"
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 class FormatWriter {
  public:

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 #include "reader/log_header.h"
 #include "reader/record_time.h"
 #include "stream/stream.h"

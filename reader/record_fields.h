@@ -18,7 +18,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 // Library conversions for texts that the inline readers below do not take.
 bool scan_hex_u32_library(const char* begin, const char* end, uint32_t* value);

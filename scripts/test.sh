@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-args=()
+args=(--werror)
 build=build
 if [ "${1:-}" = "--sanitize" ]; then args=(--sanitize); build=build-sanitize; fi
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "reader/can_frame.h"
+#include "frame/can_frame.h"
 
 namespace test_support {
 

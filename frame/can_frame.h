@@ -1,4 +1,4 @@
-// One CAN frame as the log reader hands it to the output back end.
+// One CAN frame as a log gives it: what the reader hands to the writers.
 #pragma once
 
 #include <cstdint>
