@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/exit_status.h"
 #include "app/run_config.h"
 #include "app/version.h"
 #include "convert/paths.h"
@@ -230,14 +231,14 @@ int refuse_command_line(const Options& options) {
   const std::string text = parse_error_text(options.end);
   set_level_for_refusal(options);
   log_parse_errors(text);
-  if (first == kErrorNoMatch) return 131;
-  if (first == kErrorMissingArgument) return 130;
+  if (first == kErrorNoMatch) return kExitBadValue;
+  if (first == kErrorMissingArgument) return kExitMissingValue;
   if (text.empty()) {
     arg_print_errors(stdout, options.end, kProgramName);
   } else {
     std::fputs(text.c_str(), stdout);
   }
-  return 134;
+  return kExitBadCommandLine;
 }
 
 // Sets config->format from the format option (the default when it is
@@ -256,7 +257,7 @@ bool take_format(const Options& options, RunConfig* config, int* status) {
   set_level_for_refusal(options);
   log_parse_errors(text);
   std::fputs(text.c_str(), stdout);
-  *status = 134;
+  *status = kExitBadCommandLine;
   return false;
 }
 
@@ -271,7 +272,7 @@ bool apply_verbosity(const Options& options, int* status) {
   if (level == 0) {
     log_set_level(LOG_ERROR);
     log_write(LOG_ERROR, "Verbosity %d is not one of 0 to 5", options.verbosity->ival[0]);
-    *status = 131;
+    *status = kExitBadValue;
     return false;
   }
   log_set_level(level);
@@ -333,7 +334,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   }
   if (options.version->count > 0) {
     print_version(stdout);
-    *status = 0;
+    *status = kExitSuccess;
     return false;
   }
   take_report_path(options, config);
@@ -345,12 +346,12 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   store_switches(options, &config->options);
   if (config->options.jobs < 0) {
     if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "Invalid number of jobs: %d", config->options.jobs);
-    *status = 131;
+    *status = kExitBadValue;
     return false;
   }
   if (config->inputs.empty()) {
     if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No input file or folder given");
-    *status = 132;
+    *status = kExitNoCommonRoot;
     return false;
   }
   return settle_common_root(config, status);

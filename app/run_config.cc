@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <new>
 
+#include "app/exit_status.h"
 #include "convert/paths.h"
 #include "fs/file_system.h"
 #include "log/log.h"
@@ -36,11 +37,11 @@ bool settle_common_root(RunConfig* config, int* status) {
         const std::string& input = config->inputs[culprit];
         log_write(LOG_FATAL, "Could not find root for %.*s", static_cast<int>(input.size()), input.data());
       }
-      *status = 132;
+      *status = kExitNoCommonRoot;
       return false;
     case RootSearch::kSeveralParents:
       if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No common root detected for all inputs");
-      *status = 132;
+      *status = kExitNoCommonRoot;
       return false;
     case RootSearch::kFound:
       break;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "app/exit_status.h"
 #include "app/process.h"
 #include "app/progress.h"
 #include "app/report.h"
@@ -23,7 +24,8 @@ int convert_inputs(RunConfig* config, RunObserver* observer, int fallback) {
   int status = fallback;
   if (job != nullptr) {
     job->observer = observer;
-    status = static_cast<int>(run_inputs(job, config->inputs));
+    const RunResult result = run_inputs(job, config->inputs);
+    status = result.ended_early ? kExitFailure : static_cast<int>(result.paths);
   } else if (log_enabled(LOG_ERROR)) {
     log_write(LOG_ERROR, "Could not set up the conversion (out of memory)");
   }
@@ -56,7 +58,7 @@ int watch_conversion(RunConfig* config, RunReport* report, int fallback) {
 int trcforge_main(int argc, char** argv) {
   guard_standard_streams();
   install_signal_handlers();
-  int status = 129;
+  int status = kExitFailure;
   RunConfig* config = config_new();
   if (config == nullptr) {
     log_set_level(LOG_ERROR);
@@ -68,7 +70,7 @@ int trcforge_main(int argc, char** argv) {
   const bool reporting = config->report && report.open(config->report_path);
   if (parsed && reporting == config->report) status = watch_conversion(config, reporting ? &report : nullptr, status);
   // A report that cannot be completed fails the run as a set-up failure does.
-  if (reporting && !report.finish(status)) status |= 129;
+  if (reporting && !report.finish(status)) status |= kExitFailure;
   config_free(config);
   return status;
 }

@@ -25,24 +25,19 @@ class Walk {
  public:
   explicit Walk(ConversionJob* job) : job_(job), executor_(job) { levels_.emplace_back(); }
 
-  // Converts every input in order. Returns the OR of the path results, or
-  // PATH_OTHER alone when a status query failed and the run ended there.
-  uint32_t run(const std::vector<std::string>& inputs) {
+  // Converts every input in order, until a status query fails.
+  RunResult run(const std::vector<std::string>& inputs) {
     tell_inputs(inputs);
-    uint32_t result = PATH_OK;
-    bool aborted = false;
+    RunResult result;
     for (const std::string& input : inputs) {
       std::string output;
-      aborted = !output_name_of_input(input, &output);
-      if (!aborted) {
-        const uint32_t path_result = convert_path(input, output);
-        aborted = (path_result & kPathAbortRun) != 0;
-        result |= path_result;
-      }
-      if (aborted) break;
+      ended_early_ = !output_name_of_input(input, &output);
+      if (!ended_early_) result.paths |= convert_path(input, output);
+      if (ended_early_) break;
     }
-    result |= executor_.finish();
-    return aborted ? PATH_OTHER : result;
+    result.paths |= executor_.finish();
+    result.ended_early = ended_early_;
+    return result;
   }
 
  private:
@@ -66,14 +61,15 @@ class Walk {
 
   // Converts one path: a folder with everything below it, a "txt" file into
   // an output; passes over other files. The result of a file comes with the
-  // executor's; kPathAbortRun when a status query failed.
+  // executor's. A failed status query ends the walk (ended_early_).
   uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
     EntryInfo info{};
     if (!fs_query(job_->input_fs, input_path.data(), input_path.size(), &info)) {
       if (log_enabled(LOG_FATAL)) {
         log_write(LOG_FATAL, "Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
       }
-      return kPathAbortRun;
+      ended_early_ = true;
+      return PATH_OK;
     }
     switch (info.kind) {
       case ENTRY_FOLDER:
@@ -140,7 +136,7 @@ class Walk {
         continue;
       }
       result |= convert_path(child_input, child_output);
-      if (result & kPathAbortRun) break;
+      if (ended_early_) break;
     }
     return result;
   }
@@ -234,14 +230,15 @@ class Walk {
   std::vector<std::map<std::string, std::shared_ptr<FileTask>>> levels_;
   // The folders being walked, outermost first, by device and inode.
   std::vector<std::pair<uint64_t, uint64_t>> walk_path_;
+  bool ended_early_ = false;  // a status query failed: nothing more is converted
   // The header identity after the last file handed over.
   std::shared_ptr<HeaderSlot> last_header_ = std::make_shared<HeaderSlot>(HeaderIdentity{});
 };
 
 }  // namespace
 
-uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) {
-  if (inputs.empty()) return PATH_OK;
+RunResult run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) {
+  if (inputs.empty()) return {};
   Walk walk(job);
   return walk.run(inputs);
 }

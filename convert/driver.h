@@ -18,17 +18,20 @@ enum PathResult : uint32_t {
   PATH_OTHER = 129,    // neither a regular file, a folder, nor missing
 };
 
-// Set in the result of a path of the walk when the run must end at once (a
-// status query failed); run_inputs then returns 129 and converts nothing more.
-constexpr uint32_t kPathAbortRun = 0x10000;
-
 // The default read window (buffer_size negative) is as large as the file, but
 // never larger than this: the window's size changes no byte of the output.
 constexpr int64_t kDefaultWindowCap = 1024 * 1024;
 
+// What a run of the inputs gave.
+struct RunResult {
+  uint32_t paths = PATH_OK;  // the OR of the path results
+  // A status query failed ("Could not query %.*s for information", or "Error
+  // during stat of %.*s, exiting"): the run ended there, and what the earlier
+  // paths gave does not count.
+  bool ended_early = false;
+};
+
 // Converts every input (relative to the root of job->input_fs) in order, a
 // folder with "_out" after its name in the output tree unless the options say
-// otherwise. Returns the OR of the path results; 0 for no input; 129 when a
-// status query failed ("Could not query %.*s for information", or "Error
-// during stat of %.*s, exiting"), dropping what earlier inputs gave.
-uint32_t run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);
+// otherwise.
+RunResult run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);

@@ -102,7 +102,8 @@ struct DriverRun {
     ConversionJob* job = job_new(&fs, &fs, true, &options, &default_format());
     log_set_level(LOG_ERROR);
     test_support::FdCapture capture(2);
-    const uint32_t result = run_inputs(job, inputs);
+    const RunResult run_result = run_inputs(job, inputs);
+    const uint32_t result = run_result.ended_early ? PATH_OTHER : run_result.paths;
     messages = test_support::log_messages(capture.text());
     log_set_level(LOG_NONE);
     job_free(job);
