@@ -273,7 +273,9 @@ bool take_report_path(const Options& options, RunConfig* config) {
   if (!config->report || !config->report_path.empty()) return true;
   config->report = false;
   set_level_for_refusal(options);
-  if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "No report file named: --report= needs a file, or - for standard output");
+  if (log_enabled(LOG_ERROR)) {
+    log_write(LOG_ERROR, "No report file named: --report= needs a file, or - for standard output");
+  }
   return false;
 }
 
@@ -292,7 +294,9 @@ int jobs_limit(bool* limited) {
 bool check_jobs(RunOptions* run) {
   bool limited = false;
   const int limit = jobs_limit(&limited);
-  if (run->jobs == 0) run->jobs = static_cast<int>(std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, static_cast<long>(limit)));
+  if (run->jobs == 0) {
+    run->jobs = static_cast<int>(std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, static_cast<long>(limit)));
+  }
   if (run->jobs >= 0 && run->jobs <= limit) return true;
   if (!log_enabled(LOG_FATAL)) return false;
   if (run->jobs < 0) {

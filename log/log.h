@@ -43,11 +43,11 @@ inline bool log_enabled(int32_t level) { return level >= log_format_level; }
 // the capture is on (log_capture_begin): lines that would be shown are held
 // in `lines` instead of being written when `hold` is set (so that they can be
 // written in order later, log_write_held), and the message text of the first
-// error is kept whether shown or not.
+// error is kept whether shown or not, as formatted (its bytes, not as shown).
 struct LogCapture {
   bool hold = false;
   std::string lines;        // whole lines, line feeds included
-  std::string first_error;  // the message of the first error or fatal line, without its context, as formatted (not shown)
+  std::string first_error;  // the message of the first error or fatal line, without its context
 };
 
 // Sends the calling thread's messages to capture until log_capture_end.
