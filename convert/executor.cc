@@ -1,6 +1,7 @@
 #include "convert/executor.h"
 
-#include <system_error>
+#include <exception>
+#include <new>
 #include <utility>
 
 #include "convert/convert_file.h"
@@ -28,21 +29,27 @@ Executor::Executor(ConversionJob* job) : job_(job) {
 Executor::~Executor() { finish(); }
 
 void Executor::start_workers(int count) {
+  try {
+    workers_.reserve(static_cast<size_t>(count));
+    writers_.reserve(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    count = 0;
+  }
   for (int i = 0; i < count; ++i) {
     OutputBackend* writer = job_->make_writer();
     if (writer == nullptr) break;
-    ConversionJob copy = *job_;
-    copy.writer = writer;
-    copy.log = nullptr;
-    copy.frame_count = 0;
-    copy.helpers = this;
     try {
-      workers_.emplace_back(&Executor::work, this, copy);
-    } catch (const std::system_error&) {
+      ConversionJob copy = *job_;
+      copy.writer = writer;
+      copy.log = nullptr;
+      copy.frame_count = 0;
+      copy.helpers = this;
+      workers_.emplace_back(&Executor::work, this, std::move(copy));
+    } catch (const std::exception&) {  // no thread to be had, or no memory for one: fewer jobs
       output_backend_free(writer);
       break;
     }
-    writers_.push_back(writer);
+    writers_.push_back(writer);  // reserved: cannot fail
   }
   parallel_ = workers_.size() > 1;
   if (!parallel_) finish();  // one thread is no better than this one

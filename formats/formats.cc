@@ -29,6 +29,13 @@ int output_format_by_name(const char* name) {
   return 0;
 }
 
+const char* output_format_extension(int format) {
+  for (const FormatEntry& entry : kFormats) {
+    if (entry.id == format) return entry.format->extension;
+  }
+  return nullptr;
+}
+
 OutputBackend* output_backend_new(FileSystem* output_fs, int format) {
   for (const FormatEntry& entry : kFormats) {
     if (entry.id == format) return text_output_new(output_fs, entry.format);

@@ -20,6 +20,10 @@ enum OutputFormatId : int {
 // The number of a format name (any letter case), 0 for no format.
 int output_format_by_name(const char* name);
 
+// The extension of the format's output names (".trc"), or nullptr for no
+// format.
+const char* output_format_extension(int format);
+
 // Creates the back end of the format, writing through output_fs (borrowed).
 // Returns nullptr for an unknown format or when memory runs out. Released
 // with output_backend_free.
