@@ -24,8 +24,7 @@ small_log g/a.txt; mkdir g/a.trc; small_log g/b.txt 2; mkdir g/b.trc; echo x >g/
 run trcforge -d g/a.txt g/b.txt
 tree g
 # A link at the trace name (to an identical trace, a folder, nothing) is no
-# trace under -d; without, it is replaced. A file where the output folder
-# goes fails the log with one line.
+# trace under -d, and is replaced without; a file at the output folder's name.
 mkdir h h/dir i; small_log h/a.txt; trcforge h/a.txt; mv h/a.trc h/copy.trc; cp h/a.txt h/b.txt; cp h/a.txt h/c.txt
 ln -s copy.trc h/a.trc; ln -s dir h/b.trc; ln -s nowhere h/c.trc; small_log i/a.txt; touch i_out
 run trcforge -d h/a.txt h/b.txt h/c.txt; tree h

@@ -1,10 +1,9 @@
 # With -d a log may go only when its trace is on stable storage: the trace
 # synced, and every folder entry on its way (the trace's in its folder, each
-# folder's below the output root in its parent) synced before the unlink,
-# also when an identical trace of an earlier run without -d stood there. The
-# calls traced, in order, paths relative to the test folder, descriptors
-# resolved; at each unlink of a log, what of its trace was not yet synced
-# (entries that stood before the run count as never synced). Without the
+# folder's below the output root in its parent) synced before the unlink; in
+# a second run too, over the identical traces of a run without -d. The calls
+# traced, in order, paths relative to the test folder, descriptors resolved;
+# at each unlink of a log, what of its trace was not yet synced. Without the
 # runner's extra arguments: with more than one job the calls of the two logs
 # interleave in any order.
 command -v strace >/dev/null || skip "strace is not installed"
@@ -12,7 +11,8 @@ strace -qq -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0   # a traced process cannot check for leaks
 mkdir -p logs/a/b; cp "$EXAMPLES/vorlat_beta_body.txt" logs/a/b/x.txt; cp "$EXAMPLES/vorlat_alpha_engine.txt" logs/y.txt
 cp -r logs saved
-traced() {
+for run in 1 2; do
+[ $run = 2 ] && { rm -r logs logs_out; cp -r saved logs; "$TRCFORGE_BIN" logs; }
 echo "\$ strace -f -e trace=fsync,fdatasync,openat,close,rename,renameat2,unlink,unlinkat,mkdir trcforge -d logs"
 strace -f -qq -o calls.txt -e trace=fsync,fdatasync,openat,close,rename,renameat2,unlink,unlinkat,mkdir "$TRCFORGE_BIN" -d logs
 echo "[exit $?]"
@@ -40,6 +40,4 @@ awk -v top="$PWD" -v before="$(find logs_out 2>/dev/null)" '
     print "  not yet synced:" (missing == "" ? " nothing" : missing) }
 ' calls.txt
 tree logs logs_out
-}
-traced
-rm -r logs logs_out; cp -r saved logs; "$TRCFORGE_BIN" logs; traced
+done

@@ -78,20 +78,6 @@ interrupt() {
 }
 stopped() { grep -q '^State:.*stopped' /proc/$1/status 2>/dev/null; }
 
-# at_first CALLS 'COMMANDS' CMD...: runs CMD traced, stops it at its first
-# system call of CALLS (a list), runs COMMANDS then and lets it go on; prints
-# "[exit N]". Skips the case where tracing is not permitted.
-at_first() {
-  local calls=$1 meanwhile=$2 pid; shift 2; command_of "$@"; rm -f stops.txt
-  strace -qq -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
-  echo "\$ $* (stopped at its first $calls: $meanwhile)"
-  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -f -qq -o stops.txt -e trace="$calls" \
-    -e inject="$calls":signal=STOP:when=1 "${CMD[@]}" & pid=$!
-  until grep -q 'stopped by SIGSTOP' stops.txt 2>/dev/null || ! kill -0 $pid 2>/dev/null; do sleep 0.01; done
-  eval "$meanwhile"; kill -CONT "$(awk '/stopped by/ { print $1; exit }' stops.txt)" 2>/dev/null
-  wait $pid; echo "[exit $?]"
-}
-
 # gen_log FILE RECORDS [SPLIT]: a VorlatAlpha log with RECORDS frames, a
 # millisecond apart from 07:00:00.000 on.
 gen_log() {
