@@ -327,12 +327,10 @@ class FileConversion {
     std::lock_guard<std::mutex> lock(job_->folders->mutex);
     std::set<std::string>& synced = job_->folders->synced;
     std::vector<std::string> unsynced;
-    for (std::string folder = fs_parent_folder(paths_.output.output_path); !folder.empty() && !synced.count(folder);
-         folder = fs_parent_folder(folder)) {
-      unsynced.push_back(folder);
-    }
-    for (const std::string& folder : unsynced) {
-      const std::string parent = fs_parent_folder(folder);
+    std::string folder = fs_parent_folder(paths_.output.output_path);
+    for (; !folder.empty() && synced.count(folder) == 0; folder = fs_parent_folder(folder)) unsynced.push_back(folder);
+    for (const std::string& made : unsynced) {
+      const std::string parent = fs_parent_folder(made);
       if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
     }
     synced.insert(unsynced.begin(), unsynced.end());
