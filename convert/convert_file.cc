@@ -329,8 +329,8 @@ class FileConversion {
     std::vector<std::string> unsynced;
     std::string folder = fs_parent_folder(paths_.output.output_path);
     for (; !folder.empty() && synced.count(folder) == 0; folder = fs_parent_folder(folder)) unsynced.push_back(folder);
-    for (const std::string& made : unsynced) {
-      const std::string parent = fs_parent_folder(made);
+    for (const std::string& each : unsynced) {
+      const std::string parent = fs_parent_folder(each);
       if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
     }
     synced.insert(unsynced.begin(), unsynced.end());
