@@ -37,9 +37,9 @@ bool rename_nothing(FileSystem*, const char*, size_t, const char*, size_t, bool)
 
 // File systems whose every output file is the null stream or /dev/null.
 const FileSystemOps null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing,
-                                   open_null, nullptr, rename_nothing, nullptr};
+                                   open_null, nullptr, rename_nothing, nullptr, nullptr};
 const FileSystemOps dev_null_fs_ops = {nullptr, nullptr, nullptr, nullptr, remove_nothing,
-                                       open_dev_null, nullptr, rename_nothing, nullptr};
+                                       open_dev_null, nullptr, rename_nothing, nullptr, nullptr};
 
 // A recording of 4096 frames, one millisecond apart on average: mostly
 // standard frames with 8 bytes, some extended ones and short payloads.

@@ -27,6 +27,7 @@ struct OutputFile {
   // Set by end_file.
   bool kept = false;            // a complete output stands at output_path
   bool other_content = false;   // durable only: another file stood at output_path and was kept
+  bool link_at_name = false;    // durable only: a link stood at output_path and was kept
   uint64_t frames = 0;          // frame lines written
 };
 
@@ -42,8 +43,9 @@ struct OutputBackend {
   // Finishes the output for one input file; called after every new_file,
   // also a failed one. An output with frames is moved to output_path; one
   // without, or one abandoned, leaves nothing. Durable: the output reaches stable storage before
-  // it is moved and its folder after, and a file already at output_path is
-  // never replaced (one with the same bytes counts as this output).
+  // it is moved and its folder after, and nothing already at output_path is
+  // ever replaced (a file with the same bytes counts as this output, made as
+  // durable; a link never does).
   bool (*end_file)(OutputBackend* backend, OutputFile* file);
   // Releases the back end (closing an output still open, which then leaves
   // nothing behind).

@@ -79,6 +79,9 @@ bool commit_output(TextOutput* output, OutputFile* file) {
     case CommitOutcome::kOtherContent:
       file->other_content = true;
       return true;
+    case CommitOutcome::kLink:
+      file->link_at_name = true;
+      return true;
     case CommitOutcome::kFailed:
       break;
   }
@@ -93,6 +96,7 @@ bool text_end_file(OutputBackend* backend, OutputFile* file) {
   TextOutput* output = as_output(backend);
   file->kept = false;
   file->other_content = false;
+  file->link_at_name = false;
   file->frames = 0;
   if (output->file.stream == nullptr) return true;
   if (file->abandon || !output->header_written || output->message_number == 1) {
