@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <argtable2.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -285,13 +286,50 @@ void store_switches(const Options& options, RunOptions* run) {
   run->non_interactive = options.non_interactive->count == 1;
   run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
   run->jobs = options.jobs->count > 0 ? options.jobs->ival[0] : 1;
-  if (run->jobs == 0) run->jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
-// Notes the report's file, which is written however the run ends.
-void take_report_path(const Options& options, RunConfig* config) {
+// Notes the report's file, which is written however the run ends. False
+// (after an error, at the verbosity given when it could be read) for an empty
+// name, which names no file: no report is then written.
+bool take_report_path(const Options& options, RunConfig* config) {
   config->report = options.report->count > 0;
   if (config->report) config->report_path = options.report->filename[0];
+  if (!config->report || !config->report_path.empty()) return true;
+  config->report = false;
+  set_level_for_refusal(options);
+  if (log_enabled(LOG_ERROR)) {
+    log_write(LOG_ERROR, "No report file named: --report= needs a file, or - for standard output");
+  }
+  return false;
+}
+
+// The most jobs a run may ask for: 1024, or fewer when the process limit
+// (ulimit -u) allows fewer threads; *limited tells which.
+int jobs_limit(bool* limited) {
+  constexpr int kMaxJobs = 1024;
+  struct rlimit processes;
+  *limited = getrlimit(RLIMIT_NPROC, &processes) == 0 && processes.rlim_cur != RLIM_INFINITY &&
+             processes.rlim_cur < static_cast<rlim_t>(kMaxJobs);
+  return *limited ? static_cast<int>(processes.rlim_cur) : kMaxJobs;
+}
+
+// False, after a fatal error, for a number of jobs below 0 or above
+// jobs_limit (0 became the number of processors, capped at the limit).
+bool check_jobs(RunOptions* run) {
+  bool limited = false;
+  const int limit = jobs_limit(&limited);
+  if (run->jobs == 0) {
+    run->jobs = static_cast<int>(std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, static_cast<long>(limit)));
+  }
+  if (run->jobs >= 0 && run->jobs <= limit) return true;
+  if (!log_enabled(LOG_FATAL)) return false;
+  if (run->jobs < 0) {
+    log_write(LOG_FATAL, "Invalid number of jobs: %d", run->jobs);
+  } else {
+    log_write(LOG_FATAL, "Invalid number of jobs: %d (at most %d%s)", run->jobs, limit,
+              limited ? ": the limit of processes, ulimit -u" : "");
+  }
+  return false;
 }
 
 }  // namespace
@@ -337,15 +375,14 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     *status = kExitSuccess;
     return false;
   }
-  take_report_path(options, config);
+  if (!take_report_path(options, config)) return false;
   if (errors > 0) {
     *status = refuse_command_line(options);
     return false;
   }
   if (!take_format(options, config, status) || !apply_verbosity(options, status)) return false;
   store_switches(options, &config->options);
-  if (config->options.jobs < 0) {
-    if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "Invalid number of jobs: %d", config->options.jobs);
+  if (!check_jobs(&config->options)) {
     *status = kExitBadValue;
     return false;
   }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "log/log.h"
@@ -27,48 +28,40 @@ std::atomic<StatusLine*> active_line{nullptr};
 std::atomic<int> drawn_fd{-1};
 std::atomic<int> drawn_columns{0};
 
-// The length of the UTF-8 sequence at text[i] when it is a valid one of a
-// printable character, 0 otherwise (a control character, a stray or
-// overlong byte, a surrogate, beyond U+10FFFF).
-size_t printable_sequence(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return lead >= 0x20 && lead != 0x7f ? 1 : 0;
-  size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
-  if (length == 0 || lead > 0xf4 || i + length > text.size()) return 0;
-  uint32_t code = lead & (0x7f >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xc0) != 0x80) return 0;
-    code = code << 6 | (byte(i + k) & 0x3f);
-  }
-  const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
-  return code >= 0x80 && code < 0xa0 ? 0 : length;  // C1 control characters
-}
+// One character of a name as the status line shows it: printable ones as
+// they are, other bytes escaped as in the diagnostic lines.
+struct ShownCharacter {
+  std::string text;
+  size_t width;  // columns
+};
 
-// The name as characters a terminal shows as they are: one text per column.
-std::vector<std::string_view> printable_characters(std::string_view name) {
-  std::vector<std::string_view> characters;
-  for (size_t i = 0; i < name.size();) {
-    const size_t length = printable_sequence(name, i);
-    characters.push_back(length == 0 ? std::string_view("?") : name.substr(i, length));
-    i += length == 0 ? 1 : length;
+std::vector<ShownCharacter> shown_characters(std::string_view name) {
+  std::vector<ShownCharacter> characters;
+  char shown[4];
+  size_t consumed = 0;
+  for (size_t at = 0; at < name.size(); at += consumed) {
+    const size_t length = log_shown_character(name, at, shown, &consumed);
+    characters.push_back({std::string(shown, length), (shown[0] & 0x80) != 0 ? 1 : length});
   }
   return characters;
 }
 
 // The name in at most `room` columns: its end, behind "...", when it is
-// longer; nothing when not even that fits.
+// longer; nothing when not even that fits. An escape is never cut.
 std::string shortened(std::string_view name, size_t room) {
-  const std::vector<std::string_view> characters = printable_characters(name);
+  const std::vector<ShownCharacter> characters = shown_characters(name);
+  size_t total = 0;
+  for (const ShownCharacter& character : characters) total += character.width;
   size_t first = 0;
   std::string text;
-  if (characters.size() > room) {
+  if (total > room) {
     if (room < 4) return text;
-    first = characters.size() - (room - 3);
+    size_t used = 0;
+    first = characters.size();
+    while (first > 0 && used + characters[first - 1].width <= room - 3) used += characters[--first].width;
     text = "...";
   }
-  for (size_t i = first; i < characters.size(); ++i) text.append(characters[i]);
+  for (size_t i = first; i < characters.size(); ++i) text += characters[i].text;
   return text;
 }
 
@@ -79,13 +72,9 @@ size_t columns(std::string_view text) {
   return count;
 }
 
-// "12.3 s" under a minute, else "m:ss" or "h:mm:ss".
-std::string duration_text(double seconds) {
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string clock_text(double seconds) {
   char text[32];
-  if (seconds < 60) {
-    std::snprintf(text, sizeof text, "%.1f s", seconds);
-    return text;
-  }
   const auto whole = static_cast<unsigned long long>(seconds);
   if (whole < 3600) {
     std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
@@ -95,12 +84,50 @@ std::string duration_text(double seconds) {
   return text;
 }
 
-// "m:ss left" from the rate so far; "--:-- left" before there is one.
-std::string time_left_text(uint64_t done, uint64_t found, double seconds) {
-  if (seconds < 1 || done == 0) return "--:-- left";
-  const double left = static_cast<double>(found - done) * seconds / static_cast<double>(done);
-  if (left < 60) return std::to_string(static_cast<int>(left + 0.5)) + " s left";
-  return duration_text(left) + " left";
+// "12.3 s" under a minute, else as clock_text.
+std::string duration_text(double seconds) {
+  if (seconds >= 60) return clock_text(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+// "m:ss left" from the rate so far, once everything is found and there is a
+// rate; nothing before.
+std::string time_left_text(const ProgressCounts& counts, uint64_t found, double seconds) {
+  if (!counts.all_found || seconds < 1 || counts.bytes_done == 0) return {};
+  const double left = static_cast<double>(found - counts.bytes_done) * seconds / static_cast<double>(counts.bytes_done);
+  return clock_text(left + 0.5) + " left";
+}
+
+// Appends the fields (empty ones left out) to line, two blanks apart, while
+// each fits in room columns: the first that does not ends it, so no field is
+// cut and the later ones go first. True when every field fitted.
+bool append_fields(std::string& line, std::initializer_list<std::string> fields, size_t room) {
+  for (const std::string& field : fields) {
+    if (field.empty()) continue;
+    const size_t added = (line.empty() ? 0 : 2) + columns(field);
+    if (columns(line) + added > room) return false;
+    if (!line.empty()) line += "  ";
+    line += field;
+  }
+  return true;
+}
+
+// Writes text to fd whole. False, with the reason in errno, when a write
+// fails.
+bool write_fully(int fd, std::string_view text) {
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t result = write(fd, text.data() + written, text.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) {
+      if (result == 0) errno = EIO;
+      return false;
+    }
+    written += static_cast<size_t>(result);
+  }
+  return true;
 }
 
 }  // namespace
@@ -130,21 +157,20 @@ std::string status_text(const ProgressCounts& counts, double seconds, std::strin
   const double unit = giga ? kGiga : kMega;
   const double rate = seconds > 0 ? static_cast<double>(counts.bytes_done) / seconds / kMega : 0.0;
   const char* more = counts.all_found ? "" : "+";
-  const std::string left = counts.all_found ? "  " + time_left_text(counts.bytes_done, bytes_found, seconds) : "";
-  char text[160];
-  std::snprintf(text, sizeof text, "%llu/%llu%s files  %.1f/%.1f%s %s  %.1f MB/s%s",
-                static_cast<unsigned long long>(counts.files_done), static_cast<unsigned long long>(files_found), more,
-                static_cast<double>(counts.bytes_done) / unit, static_cast<double>(bytes_found) / unit, more,
-                giga ? "GB" : "MB", rate, left.c_str());
-  std::string line(text);
+  char files[64];
+  char bytes[64];
+  char speed[32];
+  std::snprintf(files, sizeof files, "%llu/%llu%s files", static_cast<unsigned long long>(counts.files_done),
+                static_cast<unsigned long long>(files_found), more);
+  std::snprintf(bytes, sizeof bytes, "%.1f/%.1f%s %s", static_cast<double>(counts.bytes_done) / unit,
+                static_cast<double>(bytes_found) / unit, more, giga ? "GB" : "MB");
+  std::snprintf(speed, sizeof speed, "%.1f MB/s", rate);
   const size_t room = width > 1 ? static_cast<size_t>(width - 1) : 0;  // the last column stays free
-  if (line.size() >= room) {
-    line.resize(room);
-    return line;
+  std::string line;
+  if (append_fields(line, {files, bytes, speed, time_left_text(counts, bytes_found, seconds)}, room) &&
+      line.size() + 2 < room) {
+    append_fields(line, {shortened(current, room - line.size() - 2)}, room);  // the fields are ASCII
   }
-  if (line.size() + 2 >= room) return line;
-  std::string name = shortened(current, room - line.size() - 2);
-  if (!name.empty()) line += "  " + name;
   return line;
 }
 
@@ -161,18 +187,28 @@ std::string summary_text(const RunTotals& totals, double seconds) {
   return text;
 }
 
+bool write_above_status_line(int fd, std::string_view text) {
+  StatusLine* line = active_line.load();
+  if (line == nullptr || isatty(fd) != 1) return write_fully(fd, text);
+  return line->write_above(fd, text);
+}
+
 void StatusLine::start() {
   started_ = std::chrono::steady_clock::now();
+  try {
+    drawer_ = std::thread(&StatusLine::redraw_until_stopped, this);
+  } catch (const std::exception&) {
+    return;  // no thread to draw: the run goes on without the line
+  }
   active_line.store(this);
   log_set_output(write_log_line);
-  drawer_ = std::thread(&StatusLine::redraw_until_stopped, this);
 }
 
 void StatusLine::finish() {
   stop();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   std::lock_guard<std::mutex> lock(current_mutex_);
-  write_all(summary_text(totals_, seconds));
+  write_fully(fd_, summary_text(totals_, seconds));
 }
 
 void StatusLine::stop() {
@@ -261,17 +297,21 @@ void StatusLine::draw(std::string_view above, const std::string* line) {
   out += drawn_;
   drawn_fd.store(fd_);
   drawn_columns.store(static_cast<int>(columns(drawn_)));
-  write_all(out);
+  write_fully(fd_, out);
 }
 
-void StatusLine::write_all(const std::string& bytes) const {
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t result = write(fd_, bytes.data() + written, bytes.size() - written);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) return;
-    written += static_cast<size_t>(result);
+bool StatusLine::write_above(int fd, std::string_view text) {
+  std::lock_guard<std::mutex> lock(draw_mutex_);
+  if (fd == fd_) {
+    draw(text, nullptr);
+    return true;
   }
+  const std::string standing = drawn_;
+  const std::string nothing;
+  draw({}, &nothing);
+  const bool written = write_fully(fd, text);
+  draw({}, &standing);
+  return written;
 }
 
 int StatusLine::width() const {

@@ -28,16 +28,24 @@ struct ProgressCounts {
   bool all_found = false;  // the walk has listed every folder: nothing more will be found
 };
 
-// The text of the status line for the counts after `seconds`, with the name
-// of the current file shortened from the front so that the whole text takes
-// fewer than `width` columns. Control characters and bytes that are no
-// UTF-8 show as "?". While more may be found, the totals carry a "+" and no
-// time left is shown.
+// The text of the status line for the counts after `seconds`, in fewer than
+// `width` columns: the files, the bytes, the rate, the time left and the
+// name of the current file, two blanks apart. A field that does not fit is
+// left out with every field after it, never cut; only the name is shortened,
+// from the front. The name shows as diagnostic lines show it (log_shown).
+// While more may be found, the totals carry a "+"; the time left ("m:ss
+// left") shows once everything is found and a rate is known.
 std::string status_text(const ProgressCounts& counts, double seconds, std::string_view current, int width);
 
 // Erases the status line standing on the terminal, if any, with one write;
 // safe in a signal handler.
 void status_line_erase();
+
+// Writes text to fd whole. When fd is a terminal and a status line stands
+// (perhaps on the same terminal), the line is cleared first and drawn again
+// after, so that nothing written joins it. False, with the reason in errno,
+// when a write fails.
+bool write_above_status_line(int fd, std::string_view text);
 
 // The summary line (with its line end) for the totals of a run of `seconds`.
 std::string summary_text(const RunTotals& totals, double seconds);
@@ -53,7 +61,8 @@ class StatusLine : public RunObserver {
   StatusLine(const StatusLine&) = delete;
   StatusLine& operator=(const StatusLine&) = delete;
 
-  // Takes over the diagnostic log's output and starts drawing.
+  // Takes over the diagnostic log's output and starts drawing; does
+  // nothing when no thread can be started to draw.
   void start();
   // Stops drawing, clears the line and gives the log its output back; then
   // writes the summary line.
@@ -64,6 +73,9 @@ class StatusLine : public RunObserver {
   void bytes_read(uint64_t bytes) override;
   void file_finished(const FileOutcome& outcome) override;
 
+  // write_above_status_line while this line stands.
+  bool write_above(int fd, std::string_view text);
+
  private:
   static void write_log_line(const char* text, size_t length);
   void stop();
@@ -73,7 +85,6 @@ class StatusLine : public RunObserver {
   // draws `line` (nullptr: the line drawn before), in one write. The caller
   // holds draw_mutex_.
   void draw(std::string_view above, const std::string* line);
-  void write_all(const std::string& bytes) const;
   int width() const;
 
   const int fd_;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <nlohmann/json.hpp>
 
+#include "app/progress.h"
 #include "convert/paths.h"
 #include "fs/file_system.h"
 #include "log/log.h"
@@ -172,14 +173,6 @@ void RunReport::write_line(const std::string& line) {
     }
     return;
   }
-  size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t result = ::write(fd_, line.data() + written, line.size() - written);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) {
-      write_error_ = result < 0 ? errno : EIO;
-      return;
-    }
-    written += static_cast<size_t>(result);
-  }
+  // Standard output may be the terminal of the status line.
+  if (!write_above_status_line(fd_, line)) write_error_ = errno;
 }

@@ -7,6 +7,7 @@
 #include "app/process.h"
 #include "app/progress.h"
 #include "app/report.h"
+#include "app/report_target.h"
 #include "app/run_config.h"
 #include "app/run_totals.h"
 #include "convert/driver.h"
@@ -65,7 +66,11 @@ int trcforge_main(int argc, char** argv) {
     log_write(LOG_ERROR, "Could not set up the run (out of memory)");
     return status;
   }
-  const bool parsed = parse_command_line(config, argc, argv, &status);
+  bool parsed = parse_command_line(config, argc, argv, &status);
+  if (parsed && !report_target_allowed(*config)) {
+    parsed = false;  // nothing is converted, and the report is not written either
+    config->report = false;
+  }
   RunReport report;
   const bool reporting = config->report && report.open(config->report_path);
   if (parsed && reporting == config->report) status = watch_conversion(config, reporting ? &report : nullptr, status);

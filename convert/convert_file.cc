@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "convert/chunked_pass.h"
 #include "convert/driver.h"
@@ -53,8 +54,7 @@ class FileConversion {
 
  private:
   uint32_t convert() {
-    if (output_taken()) return fail();
-    make_output_folders();
+    if (output_taken() || !make_output_folders()) return fail();
     if (!open_input() || !open_log() || !accept_header()) return close_and_fail();
     remember_header();
     const bool began = begin_output();
@@ -98,19 +98,16 @@ class FileConversion {
     return false;
   }
 
-  // Makes the output's folder and its missing parents. A failure shows when
-  // the output cannot be created in it.
-  void make_output_folders() {
-    if (!job_->make_dirs) return;
+  // Makes the output's folder and its missing parents.
+  bool make_output_folders() {
+    if (!job_->make_dirs) return true;
     const std::string_view folder = path_folder(output_base_);
-    std::vector<std::string> made;
-    if (!fs_make_folders(job_->output_fs, folder.data(), folder.size(), &made) && log_enabled(LOG_ERROR)) {
+    if (fs_make_folders(job_->output_fs, folder.data(), folder.size())) return true;
+    if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not make output folder %.*s (%s)", text_length(folder), folder.data(),
                 fs_reason(errno));
     }
-    if (made.empty()) return;
-    std::lock_guard<std::mutex> lock(job_->folders->mutex);
-    job_->folders->unsynced.insert(made.begin(), made.end());
+    return false;
   }
 
   // Opens the input, notes its size and time, and puts the read window in
@@ -304,6 +301,9 @@ class FileConversion {
       case CommitOutcome::kOtherContent:
         other_content_ = true;
         return true;
+      case CommitOutcome::kLink:
+        link_at_name_ = true;
+        return true;
       case CommitOutcome::kFailed:
         break;
     }
@@ -356,36 +356,46 @@ class FileConversion {
       reason = std::to_string(malformed_lines_) + " malformed line(s)";
     } else if (other_content_) {
       reason = "output file " + output_path_ + " holds other content";
-    } else if (input_changed()) {
-      reason = "it changed during the conversion";
-    } else if (!made_folders_durable()) {
+    } else if (link_at_name_) {
+      reason = "output file " + output_path_ + " is a link";
+    } else if (const char* change = input_change()) {
+      reason = change;
+    } else if (!output_folders_durable()) {
       reason = "its output folders could not be synced (" + std::string(fs_reason(errno)) + ")";
     }
     return reason;
   }
 
-  // The input's size or modification time differs from when it was opened.
-  bool input_changed() {
+  // How the input differs from when it was opened (gone, or another size or
+  // modification time, to the nanosecond); nullptr when it does not.
+  const char* input_change() {
     EntryInfo now;
-    if (!fs_query(job_->input_fs, input_.data(), input_.size(), &now)) return true;
-    return now.kind != ENTRY_FILE || now.size != opened_as_.size || now.modified_ns != opened_as_.modified_ns;
+    if (fs_query(job_->input_fs, input_.data(), input_.size(), &now) && now.kind == ENTRY_MISSING) {
+      return "it disappeared during the conversion";
+    }
+    if (now.kind == ENTRY_FILE && now.size == opened_as_.size && now.modified_ns == opened_as_.modified_ns) {
+      return nullptr;
+    }
+    return "it changed during the conversion";
   }
 
-  // Syncs the parent of every folder made for the output that is not on
-  // stable storage yet, so that the output can be found after a power loss
-  // (its own folder was synced when it was put in place).
-  bool made_folders_durable() {
+  // Syncs the entry of each folder on the output's way below the output root
+  // into its parent, so that the output can be found after a power loss,
+  // whichever run made the folders (its own folder was synced when the output
+  // was settled). Each folder once a run: one synced stands for every folder
+  // above it, so the walk up stops there.
+  bool output_folders_durable() {
     if (!kept_) return true;
     std::lock_guard<std::mutex> lock(job_->folders->mutex);
-    std::set<std::string>& unsynced = job_->folders->unsynced;
-    for (std::string folder = fs_parent_folder(output_path_); !folder.empty();
-         folder = fs_parent_folder(folder)) {
-      auto made = unsynced.find(folder);
-      if (made == unsynced.end()) continue;
-      const std::string parent = fs_parent_folder(folder);
+    std::set<std::string>& synced = job_->folders->synced;
+    std::vector<std::string> unsynced;
+    std::string folder = fs_parent_folder(output_path_);
+    for (; !folder.empty() && synced.count(folder) == 0; folder = fs_parent_folder(folder)) unsynced.push_back(folder);
+    for (const std::string& each : unsynced) {
+      const std::string parent = fs_parent_folder(each);
       if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
-      unsynced.erase(made);
     }
+    synced.insert(unsynced.begin(), unsynced.end());
     return true;
   }
 
@@ -434,6 +444,7 @@ class FileConversion {
   uint64_t frames_kept_ = 0;  // in the output put in place
   bool kept_ = false;           // a complete output stands at output_path_
   bool other_content_ = false;  // durable: another file stood there and was kept
+  bool link_at_name_ = false;   // durable: a link stood there and was kept
   EntryInfo opened_as_;
   Stream* stream_ = nullptr;
   LogReader* reader_ = nullptr;

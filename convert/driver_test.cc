@@ -88,7 +88,7 @@ const FileSystemOps faulty_fs_ops = {
                               as_fs(fs)->fails(p, n), access == FS_READ ? -1 : as_fs(fs)->write_fail_after};
     },
     [](FileSystem* fs, const char* p, size_t n) { return as_fs(fs)->fails(p, n) ? (errno = EIO, false) : real.sync_folder(fs, p, n); },
-    real.rename_file, real.current_folder};
+    real.rename_file, real.current_folder, real.stat_entry};
 
 // One run of the driver over the folder, with the delete option unless told
 // otherwise; the error lines land in messages.

@@ -1,6 +1,7 @@
 #include "convert/executor.h"
 
-#include <system_error>
+#include <exception>
+#include <new>
 #include <utility>
 
 #include "convert/convert_file.h"
@@ -27,12 +28,17 @@ Executor::Executor(ConversionJob* job) : job_(job) {
 Executor::~Executor() { finish(); }
 
 void Executor::start_workers(int count) {
+  try {
+    workers_.reserve(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    count = 0;
+  }
   for (int i = 0; i < count; ++i) {
     ConversionJob copy = *job_;
     copy.helpers = this;
     try {
-      workers_.emplace_back(&Executor::work, this, copy);
-    } catch (const std::system_error&) {
+      workers_.emplace_back(&Executor::work, this, std::move(copy));
+    } catch (const std::exception&) {  // no thread to be had, or no memory for one: fewer jobs
       break;
     }
   }

@@ -39,11 +39,13 @@ class HelperQueue {
   virtual int threads() const = 0;
 };
 
-// Output folders this run made whose own entry (in their parent) has not
-// been synced to stable storage yet; shared by everyone converting.
+// Output folders whose own entry (in their parent) this run has synced to
+// stable storage, and with it the entry of every folder above them up to the
+// output root; shared by everyone converting. Held while syncing, so that no
+// folder is synced twice.
 struct OutputFolders {
   std::mutex mutex;
-  std::set<std::string> unsynced;
+  std::set<std::string> synced;
 };
 
 // The state of one run, as one converting thread sees it. Created by job_new;

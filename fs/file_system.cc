@@ -44,6 +44,15 @@ bool real_stat_path(FileSystem*, const char* path, size_t length, EntryInfo* inf
   return true;
 }
 
+bool real_stat_entry(FileSystem* fs, const char* path, size_t length, EntryInfo* info) {
+  const std::string text = terminated(path, length);
+  struct stat st;
+  if (lstat(text.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return real_stat_path(fs, path, length, info);
+  fill_info(st, info);
+  info->kind = ENTRY_LINK;
+  return true;
+}
+
 // Adds one entry of a folder being listed: files and folders, and entries
 // whose status query failed. Links are followed; a link to nothing is left
 // out like any missing entry.
@@ -100,11 +109,25 @@ Stream* create_new_file(const std::string& path) {
   return stream;
 }
 
+// An existing file for reading, never through a link.
+Stream* open_no_link(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  Stream* stream = file_stream_from_descriptor(fd, FILE_STREAM_READ);
+  if (stream == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return stream;
+}
+
 Stream* real_open_file(FileSystem*, const char* path, size_t length, int access) {
   const bool read = (access & FS_READ) != 0;
   const bool write = (access & FS_WRITE) != 0;
   const std::string text = terminated(path, length);
   if (write && !read && (access & FS_CREATE_NEW) != 0) return create_new_file(text);
+  if (read && !write && (access & FS_NO_LINK) != 0) return open_no_link(text);
   if (read && write) return file_stream_open(text.c_str(), FILE_STREAM_READ_WRITE);
   if (read) return file_stream_open(text.c_str(), FILE_STREAM_READ);
   if (write) return file_stream_open(text.c_str(), FILE_STREAM_WRITE);
@@ -158,7 +181,7 @@ std::string full_path(const FileSystem* fs, const char* path, size_t length) {
 
 const FileSystemOps real_file_system_ops = {
     real_on_release,  real_stat_path,   real_list_folder,  real_make_folder,   real_remove_file,
-    real_open_file,   real_sync_folder, real_rename_file,  real_current_folder,
+    real_open_file,   real_sync_folder, real_rename_file,  real_current_folder, real_stat_entry,
 };
 
 FileSystem* fs_new(const char* root, size_t length) {
@@ -185,14 +208,19 @@ bool fs_query(FileSystem* fs, const char* path, size_t length, EntryInfo* info) 
   return fs->ops->stat_path(fs, full.data(), full.size(), info);
 }
 
+bool fs_query_entry(FileSystem* fs, const char* path, size_t length, EntryInfo* info) {
+  if (fs == nullptr || info == nullptr || fs->ops->stat_entry == nullptr) return false;
+  const std::string full = full_path(fs, path, length);
+  return fs->ops->stat_entry(fs, full.data(), full.size(), info);
+}
+
 bool fs_list(FileSystem* fs, const char* path, size_t length, FolderListing* listing) {
   if (fs == nullptr || listing == nullptr || fs->ops->list_folder == nullptr) return false;
   const std::string full = full_path(fs, path, length);
   return fs->ops->list_folder(fs, full.data(), full.size(), listing);
 }
 
-bool fs_make_folder(FileSystem* fs, const char* path, size_t length, bool* created) {
-  if (created != nullptr) *created = false;
+bool fs_make_folder(FileSystem* fs, const char* path, size_t length) {
   EntryInfo info;
   if (!fs_query(fs, path, length, &info)) return false;
   if (info.kind == ENTRY_FOLDER) return true;
@@ -209,11 +237,10 @@ bool fs_make_folder(FileSystem* fs, const char* path, size_t length, bool* creat
     errno = error;
     return false;
   }
-  if (created != nullptr) *created = true;
   return true;
 }
 
-bool fs_make_folders(FileSystem* fs, const char* path, size_t length, std::vector<std::string>* made) {
+bool fs_make_folders(FileSystem* fs, const char* path, size_t length) {
   std::string accumulated;
   size_t start = 0;
   while (start < length) {
@@ -222,9 +249,7 @@ bool fs_make_folders(FileSystem* fs, const char* path, size_t length, std::vecto
     if (end > start) {
       if (!accumulated.empty()) accumulated += '/';
       accumulated.append(path + start, end - start);
-      bool created = false;
-      if (!fs_make_folder(fs, accumulated.data(), accumulated.size(), &created)) return false;
-      if (created && made != nullptr) made->push_back(accumulated);
+      if (!fs_make_folder(fs, accumulated.data(), accumulated.size())) return false;
     }
     start = end + 1;
   }

@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "stream/stream.h"
 
@@ -20,6 +19,7 @@ enum EntryKind : int32_t {
   ENTRY_FILE = 1,     // regular file
   ENTRY_FOLDER = 2,   // folder
   ENTRY_MISSING = 3,  // no such entry (ENOENT)
+  ENTRY_LINK = 4,     // a symbolic link, reported only by the query that does not follow links
 };
 
 struct EntryInfo {
@@ -42,6 +42,7 @@ enum FsAccess : int {
   FS_READ = 1,
   FS_WRITE = 2,       // creates the file or truncates it
   FS_CREATE_NEW = 8,  // with FS_WRITE: a new file only, never through a link (EEXIST otherwise)
+  FS_NO_LINK = 16,    // with FS_READ alone: never through a link (ELOOP when a link stands there)
 };
 
 struct FileSystem;
@@ -71,6 +72,8 @@ struct FileSystemOps {
                       bool replace);
   // The process's current folder, as an absolute path.
   bool (*current_folder)(FileSystem* fs, std::string* out);
+  // As stat_path, but a link at path is not followed: it is ENTRY_LINK.
+  bool (*stat_entry)(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
 };
 
 // The table of operations on the real file system (POSIX calls). Its
@@ -93,19 +96,21 @@ void fs_free(FileSystem* fs);
 // query fails; a missing entry succeeds with kind ENTRY_MISSING.
 bool fs_query(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
 
+// As fs_query, but a link at the path is reported as ENTRY_LINK, not followed.
+bool fs_query_entry(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
+
 // Lists the folder below the root into listing (empty on entry). False when
 // it cannot be listed.
 bool fs_list(FileSystem* fs, const char* path, size_t length, FolderListing* listing);
 
-// Makes one folder: true when it exists as a folder already or was created
-// (*created tells which, when given); false when the query fails, the name is
+// Makes one folder (mode 0700, less the umask): true when it exists as a
+// folder already or was created; false when the query fails, the name is
 // taken by anything else (ENOTDIR), or mkdir fails.
-bool fs_make_folder(FileSystem* fs, const char* path, size_t length, bool* created = nullptr);
+bool fs_make_folder(FileSystem* fs, const char* path, size_t length);
 
 // Creates every missing folder along path (components split at "/", empty
-// ones skipped) and appends each folder it created to *made (relative paths,
-// outermost first) when given. Stops at the first failure and returns false.
-bool fs_make_folders(FileSystem* fs, const char* path, size_t length, std::vector<std::string>* made = nullptr);
+// ones skipped). Stops at the first failure and returns false.
+bool fs_make_folders(FileSystem* fs, const char* path, size_t length);
 
 // Removes a file (or an empty folder). False when fs is missing, the slot is
 // empty, or the removal fails.

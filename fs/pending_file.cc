@@ -65,11 +65,11 @@ std::string temp_name(std::string_view final_path) {
   return name;
 }
 
-// Compares the files at a and b (relative to fs) byte for byte. True when
-// both could be read and are equal.
+// Compares the files at a and b (relative to fs; b never through a link)
+// byte for byte. True when both could be read and are equal.
 bool same_content(FileSystem* fs, const std::string& a, const std::string& b) {
   Stream* first = fs_open(fs, a.data(), a.size(), FS_READ);
-  Stream* second = fs_open(fs, b.data(), b.size(), FS_READ);
+  Stream* second = fs_open(fs, b.data(), b.size(), FS_READ | FS_NO_LINK);
   bool same = first != nullptr && second != nullptr;
   static constexpr int64_t kChunk = 1 << 16;
   char x[kChunk];
@@ -86,9 +86,10 @@ bool same_content(FileSystem* fs, const std::string& a, const std::string& b) {
   return same;
 }
 
-// Syncs the file at path (relative to fs) to stable storage.
+// Syncs the file at path (relative to fs; never through a link) to stable
+// storage.
 bool sync_file(FileSystem* fs, const std::string& path) {
-  Stream* stream = fs_open(fs, path.data(), path.size(), FS_READ);
+  Stream* stream = fs_open(fs, path.data(), path.size(), FS_READ | FS_NO_LINK);
   if (stream == nullptr) return false;
   const bool synced = stream_sync(stream) == 0;
   const int error = errno;
@@ -118,19 +119,26 @@ CommitResult close_temp(PendingFile* file, bool durable) {
   return result;
 }
 
-// Settles a durable commit whose final name was taken: the existing file
-// stays; it counts as this output when it holds the same bytes.
+// Settles a durable commit whose final name was taken: what stands there
+// stays. A file of the same bytes counts as this output and is made as
+// durable as a new one: synced, and its folder after it. A link counts as
+// nothing, whatever it leads to: its target may be anywhere, or go.
 CommitResult settle_taken_name(PendingFile* file) {
   CommitResult result;
+  const std::string& name = file->final_path;
   EntryInfo taken;
-  if (fs_query(file->fs, file->final_path.data(), file->final_path.size(), &taken) && taken.kind == ENTRY_FOLDER) {
-    return failed("rename", EISDIR);
+  if (fs_query_entry(file->fs, name.data(), name.size(), &taken) && taken.kind == ENTRY_LINK) {
+    result.outcome = CommitOutcome::kLink;
+    return result;
   }
-  if (!same_content(file->fs, file->temp_path, file->final_path)) {
+  if (taken.kind == ENTRY_FOLDER) return failed("rename", EISDIR);
+  if (!same_content(file->fs, file->temp_path, name)) {
     result.outcome = CommitOutcome::kOtherContent;
     return result;
   }
-  if (!sync_file(file->fs, file->final_path)) return failed("sync", errno);
+  if (!sync_file(file->fs, name)) return failed("sync", errno);
+  const std::string folder = fs_parent_folder(name);
+  if (!fs_sync_folder(file->fs, folder.data(), folder.size())) return failed("sync folder", errno);
   result.outcome = CommitOutcome::kSameContent;
   return result;
 }

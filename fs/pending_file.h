@@ -31,6 +31,7 @@ enum class CommitOutcome {
   kMoved,         // the file now stands under its final name
   kSameContent,   // durable: a file with the same bytes stood there already; it stays, on stable storage
   kOtherContent,  // durable: a file with other bytes stood there; it stays, the new one is discarded
+  kLink,          // durable: a link stood there (to anything); it stays, the new one is discarded
   kFailed,        // a step failed (see CommitResult); the final name is as it was
 };
 
@@ -41,8 +42,9 @@ struct CommitResult {
 };
 
 // Ends the temporary file and moves it to its final name. Durable: the file
-// is synced first, an existing file at the final name is never replaced (see
-// CommitOutcome), and the folder is synced after the rename. Not durable: the
+// is synced first, nothing at the final name is ever replaced (see
+// CommitOutcome), and the folder is synced after the rename, or after the
+// sync of an existing file of the same bytes. Not durable: the
 // rename replaces whatever stood at the final name. The temporary file is gone
 // afterwards in every case.
 CommitResult pending_file_commit(PendingFile* file, bool durable);

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -132,22 +133,36 @@ char* put_padded(char* p, long value, int width) {
   return p;
 }
 
-// Where the message of a line built by format_line begins: behind the
-// context's level letter and its blank.
-int message_start(const char* line, int length) {
-  int blanks = 0;
-  for (int i = 0; i < length; ++i) {
-    // Date, time, process, thread and letter are each followed by a blank;
-    // numbers may be padded with more, so count the fields, not the blanks.
-    if (line[i] == ' ' && i > 0 && line[i - 1] != ' ' && ++blanks == 5) return i + 1;
+// The length of the valid UTF-8 sequence of a printable character at
+// text[i]; 0 for a control byte, a C1 control character, a stray, overlong
+// or cut-off sequence, a surrogate or a code point beyond U+10FFFF.
+size_t printable_length(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return lead >= 0x20 && lead != 0x7f ? 1 : 0;
+  const size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+  if (length == 0 || lead > 0xf4 || i + length > text.size()) return 0;
+  uint32_t code = lead & (0x7f >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xc0) != 0x80) return 0;
+    code = code << 6 | (byte(i + k) & 0x3f);
   }
-  return length;
+  const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
+  return code >= 0x80 && code < 0xa0 ? 0 : length;
 }
 
-// Builds the line into buffer (kLineBuffer bytes). Returns its length,
-// line feed included.
-int format_line(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid,
-                const char* format, va_list arguments) {
+// True when a backslash followed by text[i] must show doubled: what shows
+// next begins with n, r, t, x or a backslash.
+bool backslash_needs_double(std::string_view text, size_t i) {
+  if (i >= text.size()) return false;
+  const char next = text[i];
+  return next == '\\' || next == 'n' || next == 'r' || next == 't' || next == 'x' || printable_length(text, i) == 0;
+}
+
+// Writes the context of a line (date, time, process, thread, level letter,
+// each followed by a blank) into buffer. Returns its length.
+int format_context(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid) {
   struct tm local;
   local_time(seconds, &local);
   int milliseconds = static_cast<int>(microseconds / 1000);
@@ -172,34 +187,82 @@ int format_line(char* buffer, int32_t level, int64_t seconds, int64_t microsecon
   *p++ = ' ';
   *p++ = (level >= LOG_VERBOSE && level <= LOG_FATAL) ? "VDIWEF"[level - 1] : '?';
   *p++ = ' ';
-  int context = static_cast<int>(p - buffer);
-  // The message fills the rest up to character 510; vsnprintf cuts it there
-  // and terminates it in the byte before the line feed's successor.
-  int room = kMaxText - context;
-  int length = vsnprintf(p, static_cast<size_t>(room) + 1, format, arguments);
-  if (length < 0) length = 0;
-  if (length > room) length = room;
-  p += length;
+  return static_cast<int>(p - buffer);
+}
+
+// Appends the message as it shows behind the context of buffer (kLineBuffer
+// bytes), up to character 510, and the line feed. Returns the line's length.
+int finish_line(char* buffer, int context, std::string_view message) {
+  char* p = buffer + context;
+  char* const end = buffer + kMaxText;
+  char shown[4];
+  size_t consumed = 0;
+  for (size_t at = 0; at < message.size(); at += consumed) {
+    const size_t length = log_shown_character(message, at, shown, &consumed);
+    if (p + length > end) break;
+    memcpy(p, shown, length);
+    p += length;
+  }
   *p++ = '\n';
   return static_cast<int>(p - buffer);
 }
 
+// Formats the message into raw (kLineBuffer bytes). Returns its length.
+size_t format_message(char* raw, const char* format, va_list arguments) {
+  const int length = vsnprintf(raw, kLineBuffer, format, arguments);
+  if (length < 0) return 0;
+  return length < kLineBuffer ? static_cast<size_t>(length) : kLineBuffer - 1;
+}
+
 }  // namespace
+
+size_t log_shown_character(std::string_view text, size_t at, char* shown, size_t* consumed) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  const auto byte = static_cast<unsigned char>(text[at]);
+  const size_t length = printable_length(text, at);
+  if (length == 0) {
+    *consumed = 1;
+    shown[0] = '\\';
+    shown[1] = byte == '\n' ? 'n' : byte == '\r' ? 'r' : byte == '\t' ? 't' : 'x';
+    if (shown[1] != 'x') return 2;
+    shown[2] = kDigits[byte >> 4];
+    shown[3] = kDigits[byte & 15];
+    return 4;
+  }
+  *consumed = length;
+  std::memcpy(shown, text.data() + at, length);
+  if (byte != '\\' || !backslash_needs_double(text, at + 1)) return length;
+  shown[1] = '\\';
+  return 2;
+}
+
+std::string log_shown(std::string_view text) {
+  std::string out;
+  char shown[4];
+  size_t consumed = 0;
+  for (size_t at = 0; at < text.size(); at += consumed) {
+    out.append(shown, log_shown_character(text, at, shown, &consumed));
+  }
+  return out;
+}
 
 void log_write(int32_t level, const char* format, ...) {
   struct timeval now;
   gettimeofday(&now, nullptr);
-  char buffer[kLineBuffer];
+  char raw[kLineBuffer];
   va_list arguments;
   va_start(arguments, format);
-  int length = format_line(buffer, level, now.tv_sec, now.tv_usec, static_cast<long>(getpid()),
-                           static_cast<long>(syscall(SYS_gettid)), format, arguments);
+  const size_t raw_length = format_message(raw, format, arguments);
   va_end(arguments);
+  char buffer[kLineBuffer];
+  const int context = format_context(buffer, level, now.tv_sec, now.tv_usec, static_cast<long>(getpid()),
+                                     static_cast<long>(syscall(SYS_gettid)));
+  const int length = finish_line(buffer, context, std::string_view(raw, raw_length));
   LogCapture* capture = current_capture;
   if (capture != nullptr && level >= LOG_ERROR && capture->first_error.empty()) {
-    // The message alone: behind the context, before the line feed.
-    const char* message = buffer + message_start(buffer, length);
-    capture->first_error.assign(message, static_cast<size_t>(buffer + length - 1 - message));
+    // The message as formatted, cut where a line cuts the text of a message
+    // without anything to show differently.
+    capture->first_error.assign(raw, std::min(raw_length, static_cast<size_t>(kMaxText - context)));
   }
   if (keep_error_texts && level < log_level) return;  // formatted for its text only
   if (capture != nullptr && capture->hold) {
@@ -211,9 +274,11 @@ void log_write(int32_t level, const char* format, ...) {
 
 int log_format_line(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid,
                     const char* format, ...) {
+  char raw[kLineBuffer];
   va_list arguments;
   va_start(arguments, format);
-  int length = format_line(buffer, level, seconds, microseconds, pid, tid, format, arguments);
+  const size_t raw_length = format_message(raw, format, arguments);
   va_end(arguments);
-  return length;
+  const int context = format_context(buffer, level, seconds, microseconds, pid, tid);
+  return finish_line(buffer, context, std::string_view(raw, raw_length));
 }

@@ -3,8 +3,10 @@
 // process and thread numbers and a level letter.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 enum LogLevel : int32_t {
   LOG_VERBOSE = 1,
@@ -41,7 +43,7 @@ inline bool log_enabled(int32_t level) { return level >= log_format_level; }
 // the capture is on (log_capture_begin): lines that would be shown are held
 // in `lines` instead of being written when `hold` is set (so that they can be
 // written in order later, log_write_held), and the message text of the first
-// error is kept whether shown or not.
+// error is kept whether shown or not, as formatted (its bytes, not as shown).
 struct LogCapture {
   bool hold = false;
   std::string lines;        // whole lines, line feeds included
@@ -61,9 +63,27 @@ void log_write_held(const std::string& lines);
 using LogOutput = void (*)(const char* text, size_t length);
 void log_set_output(LogOutput output);
 
-// Builds one line (context, message cut so the text ends at character 510,
-// line feed) and writes it with one write() to file descriptor 2, or hands it
-// to the calling thread's capture. Writes whatever it is given, but for an
+// How a line shows its message, so that no name in it can forge a line or
+// drive the terminal: printable characters (valid UTF-8) as they are; line
+// feed, carriage return and tab as \n, \r and \t; every other byte below
+// 0x20, 0x7F, the bytes of a C1 control character (U+0080 to U+009F) and
+// every byte that is no part of valid UTF-8 as \xHH (two lower-case hex
+// digits). A backslash shows doubled only where what is shown after it
+// begins with n, r, t, x or a backslash, where it could be read as an escape;
+// elsewhere it shows as it is.
+//
+// Stores in shown (at least 4 bytes) how the character at text[at] shows,
+// sets *consumed to its bytes in text, and returns the length of the shown
+// form (1 to 4).
+size_t log_shown_character(std::string_view text, size_t at, char* shown, size_t* consumed);
+
+// The whole text as log_shown_character shows it.
+std::string log_shown(std::string_view text);
+
+// Builds one line (context, message shown as above and cut so that the text
+// ends by character 510 without splitting a shown character, line feed) and
+// writes it with one write() to file descriptor 2, or hands it to the calling
+// thread's capture. Writes whatever it is given, but for an
 // error formatted only for its text (log_keep_error_texts): the level test is
 // the caller's.
 void log_write(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -28,6 +28,13 @@ TEST(LogTest, LineLayout) {
            {"UTC", LOG_INFO, 1705363200, 0, 1234567, std::string(600, 'a'),
             "01-16 00:00:00.000 1234567 1234567 I " + cut.substr(4) + "\n"},
            {"CET-1", LOG_DEBUG, 1701836572, 0, 1, "a", "12-06 05:22:52.000     1     1 D a\n"},
+           // Shown: control bytes, C1 controls and invalid UTF-8 escaped; a
+           // backslash doubled only before what would read as an escape; an
+           // escape is never cut.
+           {"UTC", LOG_WARN, 1701836562, 0, 1, "a\nE b\x1b[2J\r\t\x7f\\n\\x\\\\q\\\x01\xc3\xa9\xc2\x9b\xff\\",
+            "12-06 04:22:42.000     1     1 W a\\nE b\\x1b[2J\\r\\t\\x7f\\\\n\\\\x\\\\\\q\\\\\\x01\xc3\xa9\\xc2\\x9b\\xff\\\n"},
+           {"UTC", LOG_WARN, 1701836562, 0, 4711, cut.substr(1) + "\x1b",
+            "12-06 04:22:42.000  4711  4711 W " + cut.substr(1) + "\n"},
        }) {
     setenv("TZ", row.tz, 1);
     tzset();

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <new>
-#include <system_error>
 #include <thread>
 
 // The thread that writes the full buffers of a write-only FileStream. The
@@ -84,7 +84,7 @@ bool write_behind_start(FileStream* file) {
       file->write_capacity = kBehindBufferSize;
       file->behind = behind;
       return true;
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread to be had, or no memory for one
     }
   }
   std::free(current);

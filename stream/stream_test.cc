@@ -50,6 +50,9 @@ TEST(BufferedReader, RandomReadsAndSeeksMatchTheData) {
       }
       ASSERT_EQ(stream_tell(reader), at);
     }
+    // The end of a window that holds the end of the data is a place too.
+    ASSERT_EQ(stream_seek(reader, 2995, SEEK_SET), 2995);
+    EXPECT_EQ(stream_seek(reader, 3000, SEEK_SET), 3000) << size;
     stream_close(reader);
   }
 }

@@ -21,7 +21,7 @@ import unittest
 
 BINARY = None
 LOG_LINE = re.compile(rb"\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ [WEF] [^\r\n]*\n")
-STATUS = re.compile(r"\d+/\d+\+? files  [\d.]+/[\d.]+\+? MB  [\d.]+ MB/s(  (--:--|\d+ s|\d+:\d\d) left)?(  .*)?")
+STATUS = re.compile(r"\d+/\d+\+? files  [\d.]+/[\d.]+\+? MB  [\d.]+ MB/s(  \d+:\d\d(:\d\d)? left)?(  .*)?")
 SUMMARY = re.compile(rb"Done: (\d+) converted, (\d+) failed, (\d+) passed over, (\d+) inputs deleted; "
                      rb"(\d+) frames, [\d.]+ MB read in [\d.]+ s \([\d.]+ MB/s\)\n")
 HEADER = ("# Logger type: VorlatBeta\n# Session No.: 1\n# Split No.: {split}\n# Time: 20240115T093000\n"
@@ -71,14 +71,15 @@ class StatusLineTest(TempCase):
             with open(self.at("logs", name), "w") as out:
                 out.write("no header\n")
 
-    def run_in_terminal(self, args):
-        """Runs trcforge with standard error on a pseudo-terminal; returns
-        (status, standard output, what the terminal received)."""
+    def run_in_terminal(self, args, columns=COLUMNS, both=False):
+        """Runs trcforge with standard error (and standard output too, when
+        both) on a pseudo-terminal; returns (status, standard output, what the
+        terminal received)."""
         master, slave = os.openpty()
         tty.setraw(slave)  # no line-end translation: the bytes as written
-        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, self.COLUMNS, 0, 0))
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
         process = subprocess.Popen([BINARY] + args, cwd=self.dir, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.PIPE, stderr=slave)
+                                   stdout=slave if both else subprocess.PIPE, stderr=slave)
         os.close(slave)
         drawn = b""
         while True:
@@ -90,7 +91,7 @@ class StatusLineTest(TempCase):
                 break
             drawn += chunk
         os.close(master)
-        out = process.stdout.read()
+        out = process.stdout.read() if process.stdout else b""
         return process.wait(), out, drawn
 
     def test_line_is_redrawn_in_place_with_diagnostics_above_and_a_summary_after(self):
@@ -125,6 +126,27 @@ class StatusLineTest(TempCase):
         self.assertRegex(status_lines[0], r"^0/23 files .*  \.\.\.[a-z_]+_line/big\.txt$")
         self.assertEqual(len(status_lines[0]), self.COLUMNS - 1)
 
+    def test_a_narrow_line_keeps_whole_fields_and_the_report_goes_above_it(self):
+        # At 40 columns the name and then the time left are left out, no
+        # field is cut; the report's lines on the same terminal never join
+        # the line (each write clears it first, as for a diagnostic line).
+        self.make_tree(big_frames=2000000)
+        status, _, drawn = self.run_in_terminal(["--report=-", "logs"], columns=40, both=True)
+        self.assertEqual(status, 8)
+        reports, status_lines = [], []
+        for piece in re.split(rb"\r *\r", drawn)[1:]:
+            *whole, last = piece.split(b"\n")
+            for line in whole:
+                if not (LOG_LINE.fullmatch(line + b"\n") or SUMMARY.fullmatch(line + b"\n")):
+                    reports.append(json.loads(line))
+            if last:
+                status_lines.append(last.decode())
+        self.assertEqual([r.get("summary", False) for r in reports], [False] * 23 + [True])
+        self.assertGreaterEqual(len(status_lines), 2, drawn[:500])
+        for line in status_lines:
+            self.assertRegex(line, "^(%s)$" % STATUS.pattern)
+            self.assertLess(len(line), 40)
+
     def test_scripts_see_only_the_diagnostic_lines(self):
         self.make_tree()
         redirected = run(["logs"], self.dir)
@@ -146,7 +168,7 @@ class ReportTest(TempCase):
             out.write("# Logger type: VorlatBeta\n")  # no session or split: refused
         with open(self.at("logs", "c.csv"), "w") as out:
             out.write("not a log\n")
-        write_log(self.at("logs", "k.txt"), 3, split=2, extra="00:00:00.000;0;1;0;\nbroken\n")
+        write_log(self.at("logs", "k.txt"), 3, split=2, extra="00:00:00.000;0;1;0;\n00:00:00.001;0;1;0;\nbroken\n")
         write_log(os.fsencode(self.at("logs", "n")) + b"\xff\xfe.txt", 4, split=3)
         write_log(self.at("logs", "sub", "d.txt"), 5, split=4)
 
@@ -171,7 +193,7 @@ class ReportTest(TempCase):
         self.assertEqual(objects[4]["input"], self.at("logs", "n\ufffd\ufffd.txt"))
         expected = {  # status, frames, skipped records, malformed lines, deleted
             b"a.txt": ("converted", 2, 0, 0, True), b"b.txt": ("failed", 0, 0, 0, False),
-            b"c.csv": ("skipped", 0, 0, 0, False), b"k.txt": ("failed", 3, 1, 1, False),
+            b"c.csv": ("skipped", 0, 0, 0, False), b"k.txt": ("failed", 3, 2, 1, False),
             b"n\xff\xfe.txt": ("converted", 4, 0, 0, True), b"d.txt": ("converted", 5, 0, 0, True),
             b"missing.txt": ("failed", 0, 0, 0, False)}
         for obj in objects:

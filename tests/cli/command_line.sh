@@ -9,6 +9,7 @@ while read -r args; do
   [ -e d/good.trc ] && echo "(wrote d/good.trc)"
 done <<'ROWS'
 d/good.txt d/notes.csv
+d//good.txt d/notes.csv
 empty csv
 d/good.txt d/missing.txt
 d/good.txt d/bad.txt

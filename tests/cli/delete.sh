@@ -23,3 +23,10 @@ tree f_out
 small_log g/a.txt; mkdir g/a.trc; small_log g/b.txt 2; mkdir g/b.trc; echo x >g/b.trc/keep
 run trcforge -d g/a.txt g/b.txt
 tree g
+# A link at the trace name (to an identical trace, a folder, nothing) is no
+# trace under -d, and is replaced without; a file at the output folder's name.
+mkdir h h/dir i; small_log h/a.txt; trcforge h/a.txt; mv h/a.trc h/copy.trc; cp h/a.txt h/b.txt; cp h/a.txt h/c.txt
+ln -s copy.trc h/a.trc; ln -s dir h/b.trc; ln -s nowhere h/c.trc; small_log i/a.txt; touch i_out
+run trcforge -d h/a.txt h/b.txt h/c.txt; tree h
+run trcforge h/a.txt h/b.txt h/c.txt; tree h
+run trcforge -d i; run trcforge i; tree i i_out
