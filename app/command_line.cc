@@ -29,72 +29,14 @@ constexpr int kMaxErrors = 20;
 constexpr int kErrorNoMatch = 3;   // unexpected argument, or a bad integer
 constexpr int kErrorMissingArgument = 5;  // an option without its value
 
-constexpr int kCollectorShift = 8;
-
-// A file option whose values are collected into a vector of paths once
-// parsing is done. The arg_file comes first, so argtable's stock scan, reset
-// and error functions work on the block as on the stock descriptor; the
-// filename, basename and extension arrays follow the record in the same
-// allocation, so arg_freetable's free() releases everything.
-struct PathOption {
-  arg_file file;
-  FileSystem* host;                  // borrowed: what the paths name
-  std::vector<std::string>* target;  // borrowed
-  arg_checkfn* stock_check;
-  arg_errorfn* stock_error;
-};
-
-int check_path_option(void* parent) {
-  auto* option = static_cast<PathOption*>(parent);
-  int result = option->stock_check(parent);
-  if (result != 0) return result;
-  result = collect_paths(&option->file, option->host, option->target);
-  return result << kCollectorShift;
-}
-
-void report_path_option_error(void* parent, FILE* out, int error, const char* argval,
-                              const char* progname) {
-  auto* option = static_cast<PathOption*>(parent);
-  if (error >= (1 << kCollectorShift)) {
-    std::fprintf(out, "%s: ", progname);
-    report_path_error(out, error >> kCollectorShift);
-    return;
+// The values of a path option, in command-line order, normalised, appended
+// to target.
+void collect_paths(const arg_file& option, std::vector<std::string>* target) {
+  for (int i = 0; i < option.count; ++i) {
+    std::string path(option.filename[i]);
+    path_normalize(path);
+    target->push_back(std::move(path));
   }
-  option->stock_error(parent, out, error, argval, progname);
-}
-
-// Wraps a stock file descriptor into a PathOption collecting into target.
-// The stock descriptor is released. Returns nullptr when stock is missing or
-// memory runs out.
-PathOption* make_path_option(arg_file* stock, FileSystem* host, std::vector<std::string>* target) {
-  static_assert(offsetof(PathOption, file) == 0, "argtable sees the block as an arg_file");
-  if (stock == nullptr) return nullptr;
-  const int max = stock->hdr.maxcount;
-  const size_t slots = 3 * static_cast<size_t>(max);
-  auto* option =
-      static_cast<PathOption*>(std::malloc(sizeof(PathOption) + slots * sizeof(const char*)));
-  if (option == nullptr) {
-    std::free(stock);
-    return nullptr;
-  }
-  option->file = *stock;
-  option->file.hdr.parent = option;
-  option->file.filename = reinterpret_cast<const char**>(option + 1);
-  option->file.basename = option->file.filename + max;
-  option->file.extension = option->file.basename + max;
-  for (int i = 0; i < max; ++i) {
-    option->file.filename[i] = stock->filename[i];
-    option->file.basename[i] = stock->basename[i];
-    option->file.extension[i] = stock->extension[i];
-  }
-  option->host = host;
-  option->target = target;
-  option->stock_check = stock->hdr.checkfn;
-  option->stock_error = stock->hdr.errorfn;
-  option->file.hdr.checkfn = check_path_option;
-  option->file.hdr.errorfn = report_path_option_error;
-  std::free(stock);
-  return option;
 }
 
 // The log level for a verbosity value, or 0 when the value is out of range.
@@ -140,6 +82,8 @@ struct Options {
   arg_int* jobs = nullptr;
   arg_file* report = nullptr;
   arg_str* format = nullptr;
+  arg_file* output_directory = nullptr;
+  arg_file* inputs = nullptr;
   struct arg_end* end = nullptr;
 };
 
@@ -152,7 +96,7 @@ const char* format_placeholder() {
 // Builds the option table in its order: the program's options, the output
 // format, the output folder, the documentation of the inputs, the inputs
 // themselves and the end marker. False when a descriptor is missing.
-bool build_option_table(RunConfig* config, int argc, Options* options, std::vector<void*>* table) {
+bool build_option_table(int argc, Options* options, std::vector<void*>* table) {
   options->help = arg_lit0(nullptr, "help", "display this help and exit");
   options->version = arg_lit0("v", "version", "display tool version and exit");
   options->verbosity =
@@ -169,15 +113,13 @@ bool build_option_table(RunConfig* config, int argc, Options* options, std::vect
                                options->delete_converted, options->no_append_root, options->buffer, options->jobs,
                                options->report, options->format});
 
-  PathOption* output_directory = make_path_option(
-      arg_file0("O", "output-directory", nullptr, "path to output files"), config->host_fs, &config->output_dirs);
+  options->output_directory = arg_file0("O", "output-directory", nullptr, "path to output files");
   auto* input_files =
       arg_lit0("i", "input-files=<file(s)/folder(s)>", "paths to input files/folders (must have common root)");
   const int max_paths = argc - 1 > 1 ? argc - 1 : 1;
-  PathOption* positional = make_path_option(arg_filen(nullptr, nullptr, "file(s)/folder(s)", 1, max_paths, nullptr),
-                                            config->host_fs, &config->inputs);
+  options->inputs = arg_filen(nullptr, nullptr, "file(s)/folder(s)", 1, max_paths, nullptr);
   options->end = arg_end(kMaxErrors);
-  table->insert(table->end(), {output_directory, input_files, positional, options->end});
+  table->insert(table->end(), {options->output_directory, input_files, options->inputs, options->end});
   return arg_nullcheck(table->data()) == 0;
 }
 
@@ -280,10 +222,11 @@ bool apply_verbosity(const Options& options, int* status) {
   return true;
 }
 
-void store_switches(const Options& options, RunOptions* run) {
+void store_switches(const Options& options, RunConfig* config) {
+  config->non_interactive = options.non_interactive->count == 1;
+  RunOptions* run = &config->options;
   run->delete_converted = options.delete_converted->count == 1;
   run->no_append_root = options.no_append_root->count == 1;
-  run->non_interactive = options.non_interactive->count == 1;
   run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
   run->jobs = options.jobs->count > 0 ? options.jobs->ival[0] : 1;
 }
@@ -334,38 +277,19 @@ bool check_jobs(RunOptions* run) {
 
 }  // namespace
 
-int collect_paths(const arg_file* option, FileSystem* host, std::vector<std::string>* target) {
-  int result = 0;
-  for (int i = 0; i < option->count; ++i) {
-    try {
-      std::string path(option->filename[i]);
-      path_normalize(host, path);
-      target->push_back(std::move(path));
-    } catch (const std::bad_alloc&) {
-      result = 3;
-    }
-  }
-  return result;
-}
-
-arg_file* path_option_new(arg_file* stock, FileSystem* host, std::vector<std::string>* target) {
-  PathOption* option = make_path_option(stock, host, target);
-  return option == nullptr ? nullptr : &option->file;
-}
-
-void report_path_error(FILE* out, int reason) {
-  if (reason == 3) std::fputs("internal error, could not allocate memory", out);
-}
-
 bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   OptionTableOwner owner;
   Options options;
-  if (!build_option_table(config, argc, &options, &owner.table)) {
+  if (!build_option_table(argc, &options, &owner.table)) {
     log_set_level(LOG_ERROR);
     log_write(LOG_ERROR, "Could not build the option table");
     return false;
   }
   const int errors = arg_parse(argc, argv, owner.table.data());
+  if (errors == 0) {
+    collect_paths(*options.output_directory, &config->output_dirs);
+    collect_paths(*options.inputs, &config->inputs);
+  }
   if (options.help->count > 0 || argc == 1) {
     print_help(owner.table);
     return false;
@@ -381,7 +305,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     return false;
   }
   if (!take_format(options, config, status) || !apply_verbosity(options, status)) return false;
-  store_switches(options, &config->options);
+  store_switches(options, config);
   if (!check_jobs(&config->options)) {
     *status = kExitBadValue;
     return false;

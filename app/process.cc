@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "app/progress.h"
-#include "fs/pending_file.h"
+#include "fs/temporary_files.h"
 #include "log/log.h"
 
 namespace {
@@ -19,7 +19,7 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 char stop_messages[3][96];
 
 void stop_on_signal(int signal_number) {
-  pending_files_remove_all();
+  temporary_files_remove_all();
   status_line_erase();
   for (int i = 0; i < 3; ++i) {
     if (kStopSignals[i] != signal_number || log_level == LOG_NONE) continue;

@@ -95,16 +95,27 @@ Json summary_object(const RunTotals& totals, double seconds, int exit_status) {
 
 void log_report_error(const std::string& path, const char* step, int error) {
   if (log_enabled(LOG_ERROR)) {
-    log_write(LOG_ERROR, "Could not %s report file %s (%s)", step, path.c_str(), fs_reason(error));
+    log_write(LOG_ERROR, "Could not %s report file %s (%s)", step, path.c_str(), Status::reason(error));
   }
+}
+
+// The step of a commit that failed, as the message names it.
+const char* step_name(CommitStep step) {
+  switch (step) {
+    case CommitStep::kSync: return "sync";
+    case CommitStep::kRename: return "rename";
+    case CommitStep::kSyncFolder: return "sync the folder of";
+    case CommitStep::kWrite:
+    case CommitStep::kNone: break;
+  }
+  return "write";
 }
 
 }  // namespace
 
 RunReport::~RunReport() {
-  if (pending_.stream != nullptr) pending_file_discard(&pending_);
+  if (pending_.stream != nullptr) tree_->discard(&pending_);
   if (own_fd_) close(fd_);
-  fs_free(folder_);
 }
 
 bool RunReport::open(const std::string& path) {
@@ -123,10 +134,14 @@ bool RunReport::open(const std::string& path) {
     own_fd_ = true;
   } else {
     const std::string_view folder = path_folder(path);
-    errno = 0;
-    folder_ = folder.empty() ? fs_new("./", 2) : fs_new(folder.data(), folder.size());
-    if (folder_ == nullptr || !pending_file_open(&pending_, folder_, path_base_name(path))) {
-      log_report_error(path, "write", errno != 0 ? errno : ENOTDIR);
+    Status opened;
+    folder_ = FileSystem::open_root(folder.empty() ? "./" : std::string(folder), &opened);
+    if (folder_ != nullptr) {
+      tree_ = std::make_unique<OutputTree>(folder_.get());
+      opened = tree_->create(path_base_name(path), &pending_);
+    }
+    if (!opened.ok()) {
+      log_report_error(path, "write", opened.error());
       return false;
     }
   }
@@ -156,9 +171,9 @@ bool RunReport::finish(int exit_status) {
     return false;
   }
   if (pending_.stream == nullptr) return true;
-  const CommitResult result = pending_file_commit(&pending_, false);
+  const CommitResult result = tree_->commit(&pending_, false);
   if (result.outcome == CommitOutcome::kFailed) {
-    log_report_error(path_, result.step, result.error);
+    log_report_error(path_, step_name(result.failed_step), result.status.error());
     return false;
   }
   return true;

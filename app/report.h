@@ -15,7 +15,7 @@
 
 #include "app/run_totals.h"
 #include "convert/run_events.h"
-#include "fs/pending_file.h"
+#include "fs/output_tree.h"
 
 class RunReport : public RunObserver {
  public:
@@ -29,7 +29,6 @@ class RunReport : public RunObserver {
   // finish; anything else (a device, a pipe) is written directly. False,
   // with an error logged, when it cannot be written.
   bool open(const std::string& path);
-  bool is_open() const { return open_; }
 
   // The roots that the paths of the outcomes are relative to (each ends in
   // "/"); the report gives whole paths.
@@ -48,8 +47,9 @@ class RunReport : public RunObserver {
   std::string path_;     // as given, for messages
   int fd_ = -1;          // standard output or the target opened directly; -1 for a pending file
   bool own_fd_ = false;  // fd_ is closed at the end
-  FileSystem* folder_ = nullptr;  // owned: the folder of a pending file
-  PendingFile pending_;
+  std::unique_ptr<FileSystem> folder_;  // the folder of a pending file
+  std::unique_ptr<OutputTree> tree_;    // its outputs: the report
+  PendingOutput pending_;
   int write_error_ = 0;  // errno of the first failed write
 
   std::mutex mutex_;

@@ -71,7 +71,7 @@ class TargetSearch {
     return path_base_name(path) == name_ && real_folder(std::string(path_folder(path))) == folder_;
   }
 
-  std::string output_root() const { return config_.output_fs->root; }
+  std::string output_root() const { return config_.output_fs()->root(); }
 
   // A log named on the command line, and its output.
   bool file_clashes(const std::string& input, const std::string& whole, const char** what, std::string* path) {
@@ -97,7 +97,7 @@ class TargetSearch {
     if (!below(folder_, real_folder(outputs), &rest)) return false;
     const std::string logs = input + rest;
     FolderListing listing;
-    if (!fs_list(config_.input_fs, logs.data(), logs.size(), &listing)) return false;
+    if (!config_.input_fs->list(logs, &listing).ok()) return false;
     for (const auto& [name, entry] : listing) {
       if (entry.kind == ENTRY_FILE && is_log_name(name) && std::string(path_output_base(name)) + extension_ == name_) {
         *what = "output";

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "convert/job.h"
+#include "convert/run.h"
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/job.h"
+#include "convert/run.h"
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"

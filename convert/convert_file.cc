@@ -10,7 +10,7 @@
 #include "convert/chunked_pass.h"
 #include "convert/driver.h"
 #include "convert/file_task.h"
-#include "convert/job.h"
+#include "convert/run.h"
 #include "convert/paths.h"
 #include "convert/run_events.h"
 #include "fs/file_system.h"
@@ -32,9 +32,10 @@ int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 // One file's conversion, step by step. Each step logs its own failure.
 class FileConversion {
  public:
-  FileConversion(ConversionJob* job, FileTask* task) : job_(job), task_(task), input_(task->input_path) {
+  FileConversion(const ConversionRun& run, HelperQueue* helpers, FileTask* task)
+      : run_(run), helpers_(helpers), task_(task), input_(task->input_path) {
     output_base_.assign(path_output_base(task->output_path));
-    output_path_ = output_base_ + std::string(job->format->extension);
+    output_path_ = output_base_ + std::string(run.format->extension);
   }
 
   // Converts the file and leaves in the task what became of it. The file's
@@ -64,7 +65,7 @@ class FileConversion {
     report_passed_over_lines();
     converted &= close_input() && ended;
     if (!converted) return fail();
-    return job_->options->delete_converted ? remove_input() : PATH_OK;
+    return run_.options.delete_converted ? remove_input() : PATH_OK;
   }
 
   void fill_outcome() {
@@ -100,12 +101,12 @@ class FileConversion {
 
   // Makes the output's folder and its missing parents.
   bool make_output_folders() {
-    if (!job_->make_dirs) return true;
     const std::string_view folder = path_folder(output_base_);
-    if (fs_make_folders(job_->output_fs, folder.data(), folder.size())) return true;
+    const Status made = run_.outputs->make_folders(folder);
+    if (made.ok()) return true;
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not make output folder %.*s (%s)", text_length(folder), folder.data(),
-                fs_reason(errno));
+                Status::reason(made.error()));
     }
     return false;
   }
@@ -113,17 +114,18 @@ class FileConversion {
   // Opens the input, notes its size and time, and puts the read window in
   // front of it.
   bool open_input() {
-    if (!fs_query(job_->input_fs, input_.data(), input_.size(), &opened_as_)) opened_as_ = EntryInfo{};
-    if (job_->observer != nullptr) job_->observer->file_started(input_, opened_as_.size);
-    stream_ = fs_open(job_->input_fs, input_.data(), input_.size(), FS_READ);
+    if (!run_.input_fs->query(input_, &opened_as_).ok()) opened_as_ = EntryInfo{};
+    if (run_.observer != nullptr) run_.observer->file_started(input_, opened_as_.size);
+    Status opened;
+    stream_ = run_.input_fs->open(input_, Access::kRead, &opened);
     if (stream_ == nullptr) {
       if (log_enabled(LOG_ERROR)) {
         log_write(LOG_ERROR, "Could not open input file %.*s (%s)", text_length(input_), input_.data(),
-                  fs_reason(errno));
+                  Status::reason(opened.error()));
       }
       return false;
     }
-    int64_t size = job_->options->buffer_size;
+    int64_t size = run_.options.buffer_size;
     if (size < 0) {
       // The window holds the whole file, so the rewind to the first record
       // costs no read; a large file is read through a window of the cap.
@@ -178,9 +180,9 @@ class FileConversion {
   // Creates the output under its temporary name and the format's writer.
   bool begin_output() {
     Status status;
-    sink_ = FileSink::create(job_->output_fs, output_path_, &status);
+    sink_ = FileSink::create(run_.outputs, output_path_, &status);
     if (sink_ != nullptr) {
-      writer_ = job_->format->make_writer(*sink_);
+      writer_ = run_.format->make_writer(*sink_);
       return true;
     }
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", status.message().c_str());
@@ -206,7 +208,7 @@ class FileConversion {
   }
 
   void report_write_failure(const char* what) {
-    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s (%s)", what, fs_reason(sink_->status().error()));
+    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s (%s)", what, Status::reason(sink_->status().error()));
   }
 
   // Hands every accepted frame to the back end. False when the input could
@@ -217,7 +219,7 @@ class FileConversion {
       report_read_failure();
       return false;
     }
-    uint64_t report_at = job_->observer != nullptr ? kBytesReadStep : UINT64_MAX;
+    uint64_t report_at = run_.observer != nullptr ? kBytesReadStep : UINT64_MAX;
     auto take = [this, &report_at](const CanFrame& frame) {
       if (!write_frame(frame)) return false;
       if (reader_->bytes_taken >= report_at) {
@@ -227,8 +229,8 @@ class FileConversion {
       return true;
     };
     bool passed = true;
-    if (job_->helpers != nullptr && opened_as_.size > kChunkedLogSize) {
-      passed = pass_frames_in_chunks(reader_, job_->helpers, take);
+    if (helpers_ != nullptr && opened_as_.size > kChunkedLogSize) {
+      passed = pass_frames_in_chunks(reader_, helpers_, take);
     } else {
       // Zeroed once: the reader leaves the data bytes beyond a frame's byte
       // string as they were, and the line writers read all eight of a
@@ -242,8 +244,8 @@ class FileConversion {
 
   // Tells the observer the bytes taken since it was told last.
   void tell_bytes_read() {
-    if (job_->observer == nullptr || reader_->bytes_taken == bytes_told_) return;
-    job_->observer->bytes_read(reader_->bytes_taken - bytes_told_);
+    if (run_.observer == nullptr || reader_->bytes_taken == bytes_told_) return;
+    run_.observer->bytes_read(reader_->bytes_taken - bytes_told_);
     bytes_told_ = reader_->bytes_taken;
   }
 
@@ -267,7 +269,7 @@ class FileConversion {
   void report_read_failure() {
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not read input file %.*s (%s)", text_length(input_), input_.data(),
-                fs_reason(reader_->read_error != 0 ? reader_->read_error : EIO));
+                Status::reason(reader_->read_error != 0 ? reader_->read_error : EIO));
     }
   }
 
@@ -292,7 +294,8 @@ class FileConversion {
       discard_output();
       return false;
     }
-    const OutputCommit commit = sink_->commit(job_->options->delete_converted);
+    const OutputCommit commit = sink_->commit(run_.options.delete_converted);
+    folders_durable_ = commit.folders;
     switch (commit.outcome) {
       case CommitOutcome::kMoved:
       case CommitOutcome::kSameContent:
@@ -330,9 +333,10 @@ class FileConversion {
     Stream* stream = stream_;
     stream_ = nullptr;
     if (stream_close(stream) == 0) return true;
+    const int error = errno;
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not close input file after conversion: %.*s (%s)", text_length(input_),
-                input_.data(), fs_reason(errno));
+                input_.data(), Status::reason(error));
     }
     return false;
   }
@@ -360,8 +364,8 @@ class FileConversion {
       reason = "output file " + output_path_ + " is a link";
     } else if (const char* change = input_change()) {
       reason = change;
-    } else if (!output_folders_durable()) {
-      reason = "its output folders could not be synced (" + std::string(fs_reason(errno)) + ")";
+    } else if (!folders_durable_.ok()) {
+      reason = "its output folders could not be synced (" + std::string(Status::reason(folders_durable_.error())) + ")";
     }
     return reason;
   }
@@ -370,33 +374,13 @@ class FileConversion {
   // modification time, to the nanosecond); nullptr when it does not.
   const char* input_change() {
     EntryInfo now;
-    if (fs_query(job_->input_fs, input_.data(), input_.size(), &now) && now.kind == ENTRY_MISSING) {
+    if (run_.input_fs->query(input_, &now).ok() && now.kind == ENTRY_MISSING) {
       return "it disappeared during the conversion";
     }
     if (now.kind == ENTRY_FILE && now.size == opened_as_.size && now.modified_ns == opened_as_.modified_ns) {
       return nullptr;
     }
     return "it changed during the conversion";
-  }
-
-  // Syncs the entry of each folder on the output's way below the output root
-  // into its parent, so that the output can be found after a power loss,
-  // whichever run made the folders (its own folder was synced when the output
-  // was settled). Each folder once a run: one synced stands for every folder
-  // above it, so the walk up stops there.
-  bool output_folders_durable() {
-    if (!kept_) return true;
-    std::lock_guard<std::mutex> lock(job_->folders->mutex);
-    std::set<std::string>& synced = job_->folders->synced;
-    std::vector<std::string> unsynced;
-    std::string folder = fs_parent_folder(output_path_);
-    for (; !folder.empty() && synced.count(folder) == 0; folder = fs_parent_folder(folder)) unsynced.push_back(folder);
-    for (const std::string& each : unsynced) {
-      const std::string parent = fs_parent_folder(each);
-      if (!fs_sync_folder(job_->output_fs, parent.data(), parent.size())) return false;
-    }
-    synced.insert(unsynced.begin(), unsynced.end());
-    return true;
   }
 
   // Removes the converted input when nothing of it would be lost.
@@ -408,13 +392,14 @@ class FileConversion {
       }
       return PATH_FAILED;
     }
-    if (fs_remove(job_->input_fs, input_.data(), input_.size())) {
+    const Status removed = run_.input_fs->remove(input_);
+    if (removed.ok()) {
       task_->outcome.deleted = true;
       return PATH_OK;
     }
     if (log_enabled(LOG_ERROR)) {
       log_write(LOG_ERROR, "Could not remove input file after conversion: %.*s (%s)", text_length(input_),
-                input_.data(), fs_reason(errno));
+                input_.data(), Status::reason(removed.error()));
     }
     return PATH_FAILED;
   }
@@ -433,7 +418,8 @@ class FileConversion {
     return PATH_FAILED;
   }
 
-  ConversionJob* job_;
+  const ConversionRun& run_;
+  HelperQueue* helpers_;
   FileTask* task_;
   std::string_view input_;
   std::string output_base_;  // relative to the output root, without extension
@@ -445,6 +431,7 @@ class FileConversion {
   bool kept_ = false;           // a complete output stands at output_path_
   bool other_content_ = false;  // durable: another file stood there and was kept
   bool link_at_name_ = false;   // durable: a link stood there and was kept
+  Status folders_durable_;      // durable: why the output's folders could not be synced
   EntryInfo opened_as_;
   Stream* stream_ = nullptr;
   LogReader* reader_ = nullptr;
@@ -456,7 +443,7 @@ class FileConversion {
 
 }  // namespace
 
-void convert_file(ConversionJob* job, FileTask* task, bool hold_messages) {
-  FileConversion conversion(job, task);
+void convert_file(const ConversionRun& run, HelperQueue* helpers, FileTask* task, bool hold_messages) {
+  FileConversion conversion(run, helpers, task);
   conversion.run(hold_messages);
 }

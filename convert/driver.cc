@@ -3,7 +3,6 @@
 // executor as a task linked to the files before it.
 #include "convert/driver.h"
 
-#include <cerrno>
 #include <map>
 #include <memory>
 #include <utility>
@@ -11,7 +10,7 @@
 
 #include "convert/executor.h"
 #include "convert/file_task.h"
-#include "convert/job.h"
+#include "convert/run.h"
 #include "convert/paths.h"
 #include "convert/run_events.h"
 #include "fs/file_system.h"
@@ -23,7 +22,7 @@ int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 
 class Walk {
  public:
-  explicit Walk(ConversionJob* job) : job_(job), executor_(job) { levels_.emplace_back(); }
+  explicit Walk(const ConversionRun& run) : run_(run), executor_(run) { levels_.emplace_back(); }
 
   // Converts every input in order, until a status query fails.
   RunResult run(const std::vector<std::string>& inputs) {
@@ -47,8 +46,8 @@ class Walk {
   bool output_name_of_input(const std::string& input, std::string* output) {
     *output = input;
     EntryInfo info{};
-    const bool queried = fs_query(job_->input_fs, input.data(), input.size(), &info);
-    if (job_->options->no_append_root) return true;
+    const bool queried = run_.input_fs->query(input, &info).ok();
+    if (run_.options.no_append_root) return true;
     if (!queried) {
       if (log_enabled(LOG_FATAL)) {
         log_write(LOG_FATAL, "Could not query %.*s for information", text_length(input), input.data());
@@ -64,7 +63,7 @@ class Walk {
   // executor's. A failed status query ends the walk (ended_early_).
   uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
     EntryInfo info{};
-    if (!fs_query(job_->input_fs, input_path.data(), input_path.size(), &info)) {
+    if (!run_.input_fs->query(input_path, &info).ok()) {
       if (log_enabled(LOG_FATAL)) {
         log_write(LOG_FATAL, "Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
       }
@@ -106,8 +105,8 @@ class Walk {
       return PATH_OK;
     }
     FolderListing listing;
-    if (!fs_list(job_->input_fs, input_path.data(), input_path.size(), &listing)) {
-      const int error = errno;
+    if (const Status listed = run_.input_fs->list(input_path, &listing); !listed.ok()) {
+      const int error = listed.error();
       tell_not_listed();
       report_unreachable("Could not list folder ", input_path, error);
       return PATH_FAILED;
@@ -168,14 +167,14 @@ class Walk {
   // reason (none when error is 0), which is also the observer's.
   void report_unreachable(const char* what, std::string_view path, int error) {
     std::string message = what + std::string(path);
-    if (error != 0) message += " (" + std::string(fs_reason(error)) + ")";
+    if (error != 0) message += " (" + std::string(Status::reason(error)) + ")";
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
     note(path, FileOutcome::Status::kFailed, 0, std::move(message));
   }
 
   // An outcome of the walk itself, for the observer.
   void note(std::string_view input_path, FileOutcome::Status status, int64_t bytes, std::string reason) {
-    if (job_->observer == nullptr) return;
+    if (run_.observer == nullptr) return;
     FileOutcome outcome;
     outcome.input_path.assign(input_path);
     outcome.status = status;
@@ -187,7 +186,7 @@ class Walk {
   // Tells the observer what a folder listing found: its files, and its
   // sub-folders still to list in place of the folder listed.
   void tell_found(const FolderListing& listing) {
-    if (job_->observer == nullptr) return;
+    if (run_.observer == nullptr) return;
     uint64_t files = 0;
     uint64_t bytes = 0;
     int64_t folders = -1;  // the folder listed
@@ -199,29 +198,29 @@ class Walk {
       ++files;
       bytes += static_cast<uint64_t>(info.size);
     }
-    job_->observer->work_found(files, bytes, folders);
+    run_.observer->work_found(files, bytes, folders);
   }
 
   // Tells the observer of a folder it was told of that is not listed.
   void tell_not_listed() {
-    if (job_->observer != nullptr) job_->observer->work_found(0, 0, -1);
+    if (run_.observer != nullptr) run_.observer->work_found(0, 0, -1);
   }
 
   // Tells the observer what the inputs named on the command line are.
   void tell_inputs(const std::vector<std::string>& inputs) {
-    if (job_->observer == nullptr) return;
+    if (run_.observer == nullptr) return;
     for (const std::string& input : inputs) {
       EntryInfo info{};
-      if (!fs_query(job_->input_fs, input.data(), input.size(), &info)) continue;
+      if (!run_.input_fs->query(input, &info).ok()) continue;
       if (info.kind == ENTRY_FOLDER) {
-        job_->observer->work_found(0, 0, 1);
+        run_.observer->work_found(0, 0, 1);
       } else {
-        job_->observer->work_found(1, static_cast<uint64_t>(info.size), 0);
+        run_.observer->work_found(1, static_cast<uint64_t>(info.size), 0);
       }
     }
   }
 
-  ConversionJob* job_;
+  const ConversionRun& run_;
   Executor executor_;
   // The files of each folder level being walked (the command-line inputs
   // form the first level) by output base: two files can only share an output
@@ -237,8 +236,8 @@ class Walk {
 
 }  // namespace
 
-RunResult run_inputs(ConversionJob* job, const std::vector<std::string>& inputs) {
+RunResult run_inputs(const ConversionRun& run, const std::vector<std::string>& inputs) {
   if (inputs.empty()) return {};
-  Walk walk(job);
+  Walk walk(run);
   return walk.run(inputs);
 }

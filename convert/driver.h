@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-struct ConversionJob;
+struct ConversionRun;
 
 // Per-path results, combined by bitwise OR.
 enum PathResult : uint32_t {
@@ -31,7 +31,7 @@ struct RunResult {
   bool ended_early = false;
 };
 
-// Converts every input (relative to the root of job->input_fs) in order, a
+// Converts every input (relative to the root of run.input_fs) in order, a
 // folder with "_out" after its name in the output tree unless the options say
 // otherwise.
-RunResult run_inputs(ConversionJob* job, const std::vector<std::string>& inputs);
+RunResult run_inputs(const ConversionRun& run, const std::vector<std::string>& inputs);

@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "convert/job.h"
+#include "convert/run.h"
 #include "formats/registry.h"
 #include "fs/file_system.h"
+#include "fs/output_tree.h"
 #include "stream/stream.h"
 #include "log/log.h"
 #include "tests/support/test_support.h"
@@ -23,21 +24,6 @@
 namespace {
 
 using Lines = std::vector<std::string>;
-
-// The real file system below a temporary folder. The sync of sync_fails (a
-// folder, or the temporary file of an output of that name) fails with EIO;
-// the reads of a file opened for reading fail once read_fail_after bytes
-// were delivered, the writes of a new file once write_fail_after bytes were
-// taken (the write that crosses the limit is short, as on a full disk).
-struct FaultyFs : FileSystem {
-  std::string sync_fails;
-  int64_t read_fail_after = -1;
-  int64_t write_fail_after = -1;
-  bool fails(const char* full, size_t length) const {
-    const std::string name(full + root.size(), length - root.size());
-    return name == sync_fails || name.find("/." + sync_fails + ".") != std::string::npos;
-  }
-};
 
 // A stream that passes every operation on to its inner stream but reads,
 // writes and syncs that fail as told.
@@ -77,36 +63,55 @@ int faulty_close(Stream* s) {
 }
 const StreamOps faulty_stream_ops = {faulty_read, faulty_write, faulty_tell, faulty_seek, faulty_close, faulty_sync, nullptr, nullptr};
 
-const FaultyFs* as_fs(FileSystem* fs) { return static_cast<const FaultyFs*>(fs); }
-const FileSystemOps& real = real_file_system_ops;
-const FileSystemOps faulty_fs_ops = {
-    nullptr, real.stat_path, real.list_folder, real.make_folder, real.remove_file,
-    [](FileSystem* fs, const char* p, size_t n, int access) -> Stream* {
-      Stream* inner = real.open_file(fs, p, n, access);
-      if (inner == nullptr) return nullptr;
-      return new FaultyStream{{&faulty_stream_ops}, inner, access == FS_READ ? as_fs(fs)->read_fail_after : -1,
-                              as_fs(fs)->fails(p, n), access == FS_READ ? -1 : as_fs(fs)->write_fail_after};
-    },
-    [](FileSystem* fs, const char* p, size_t n) { return as_fs(fs)->fails(p, n) ? (errno = EIO, false) : real.sync_folder(fs, p, n); },
-    real.rename_file, real.current_folder, real.stat_entry};
+// The real file system below a temporary folder, but for two operations.
+// The sync of sync_fails (a folder, or the temporary file of an output of
+// that name) fails with EIO; the reads of a file opened for reading fail
+// once read_fail_after bytes were delivered, the writes of a new file once
+// write_fail_after bytes were taken (the write that crosses the limit is
+// short, as on a full disk).
+class FaultyFs : public FileSystem {
+ public:
+  explicit FaultyFs(std::string root) : FileSystem(std::move(root)) {}
+  std::string sync_fails;
+  int64_t read_fail_after = -1;
+  int64_t write_fail_after = -1;
+
+  Stream* open(std::string_view path, Access access, Status* status) override {
+    Stream* inner = FileSystem::open(path, access, status);
+    if (inner == nullptr) return nullptr;
+    const bool reading = access != Access::kCreateNew;
+    return new FaultyStream{{&faulty_stream_ops}, inner, reading ? read_fail_after : -1, fails(path),
+                            reading ? -1 : write_fail_after};
+  }
+  Status sync_folder(std::string_view path) override {
+    return fails(path) ? Status::failure("sync", EIO) : FileSystem::sync_folder(path);
+  }
+
+ private:
+  bool fails(std::string_view name) const {
+    return name == sync_fails || ("/" + std::string(name)).find("/." + sync_fails + ".") != std::string::npos;
+  }
+};
 
 // One run of the driver over the folder, with the delete option unless told
 // otherwise; the error lines land in messages.
 struct DriverRun {
-  explicit DriverRun(bool delete_converted = true) {
-    fs.ops = &faulty_fs_ops;
-    fs.root = folder.path();
+  explicit DriverRun(bool delete_converted = true) : fs(folder.path()) {
     options.delete_converted = delete_converted;
   }
   uint32_t operator()(const Lines& inputs) {
-    ConversionJob* job = job_new(&fs, &fs, true, &options, &default_format());
+    OutputTree outputs(&fs);
+    ConversionRun run;
+    run.input_fs = &fs;
+    run.outputs = &outputs;
+    run.format = &default_format();
+    run.options = options;
     log_set_level(LOG_ERROR);
     test_support::FdCapture capture(2);
-    const RunResult run_result = run_inputs(job, inputs);
+    const RunResult run_result = run_inputs(run, inputs);
     const uint32_t result = run_result.ended_early ? PATH_OTHER : run_result.paths;
     messages = test_support::log_messages(capture.text());
     log_set_level(LOG_NONE);
-    job_free(job);
     return result;
   }
   // The files below the folder, sorted: never a temporary file left behind.

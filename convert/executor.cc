@@ -16,8 +16,8 @@ constexpr size_t kEntriesPerThread = 4;
 
 }  // namespace
 
-Executor::Executor(ConversionJob* job) : job_(job) {
-  const int jobs = job->options->jobs;
+Executor::Executor(const ConversionRun& run) : run_(run) {
+  const int jobs = run.options.jobs;
   if (jobs > 1) start_workers(jobs);
   if (!parallel_) return;
   window_ = kEntriesPerThread * workers_.size();
@@ -34,10 +34,8 @@ void Executor::start_workers(int count) {
     count = 0;
   }
   for (int i = 0; i < count; ++i) {
-    ConversionJob copy = *job_;
-    copy.helpers = this;
     try {
-      workers_.emplace_back(&Executor::work, this, std::move(copy));
+      workers_.emplace_back(&Executor::work, this);
     } catch (const std::exception&) {  // no thread to be had, or no memory for one: fewer jobs
       break;
     }
@@ -48,7 +46,7 @@ void Executor::start_workers(int count) {
 
 // A converting thread: helps with the chunks of large logs first, else
 // converts the next file.
-void Executor::work(ConversionJob job) {
+void Executor::work() {
   for (;;) {
     std::shared_ptr<FileTask> task;
     std::function<void()> help;
@@ -70,7 +68,7 @@ void Executor::work(ConversionJob job) {
       notify();
       continue;
     }
-    convert_file(&job, task.get(), true);
+    convert_file(run_, this, task.get(), true);
     task->finish();
   }
 }
@@ -105,10 +103,10 @@ void Executor::notify() {
 
 void Executor::convert(std::shared_ptr<FileTask> task) {
   if (!parallel_) {
-    convert_file(job_, task.get(), false);
+    convert_file(run_, nullptr, task.get(), false);
     task->finish();
     result_ |= task->result;
-    if (job_->observer != nullptr) job_->observer->file_finished(task->outcome);
+    if (run_.observer != nullptr) run_.observer->file_finished(task->outcome);
     return;
   }
   retire(entries_.size() >= window_);
@@ -122,7 +120,7 @@ void Executor::convert(std::shared_ptr<FileTask> task) {
 
 void Executor::note(FileOutcome outcome) {
   if (!parallel_) {
-    if (job_->observer != nullptr) job_->observer->file_finished(outcome);
+    if (run_.observer != nullptr) run_.observer->file_finished(outcome);
     return;
   }
   walk_notes_.push_back(std::move(outcome));
@@ -169,11 +167,11 @@ void Executor::retire(bool wait_for_one) {
 
 void Executor::deliver(Entry& entry) {
   log_write_held(entry.walk_lines);
-  if (job_->observer != nullptr) {
-    for (const FileOutcome& outcome : entry.notes) job_->observer->file_finished(outcome);
+  if (run_.observer != nullptr) {
+    for (const FileOutcome& outcome : entry.notes) run_.observer->file_finished(outcome);
   }
   if (entry.task == nullptr) return;
   log_write_held(entry.task->capture.lines);
   result_ |= entry.task->result;
-  if (job_->observer != nullptr) job_->observer->file_finished(entry.task->outcome);
+  if (run_.observer != nullptr) run_.observer->file_finished(entry.task->outcome);
 }

@@ -15,14 +15,14 @@
 #include <vector>
 
 #include "convert/file_task.h"
-#include "convert/job.h"
+#include "convert/run.h"
 #include "log/log.h"
 
 class Executor : public HelperQueue {
  public:
-  // Converts with job (borrowed): on this thread when job->options->jobs is
+  // Converts with run (borrowed): on this thread when run.options.jobs is
   // 1, else on that many threads (or as many as could be started).
-  explicit Executor(ConversionJob* job);
+  explicit Executor(const ConversionRun& run);
   ~Executor();
   Executor(const Executor&) = delete;
   Executor& operator=(const Executor&) = delete;
@@ -51,7 +51,7 @@ class Executor : public HelperQueue {
   };
 
   void start_workers(int count);
-  void work(ConversionJob job);
+  void work();
   // Moves what the walk said since the last entry into a new entry.
   Entry& open_entry();
   // Writes out and hands over every entry at the front whose file is done;
@@ -59,7 +59,7 @@ class Executor : public HelperQueue {
   void retire(bool wait_for_one);
   void deliver(Entry& entry);
 
-  ConversionJob* job_;
+  const ConversionRun& run_;
   uint32_t result_ = 0;
   bool parallel_ = false;
   size_t window_ = 1;  // entries in flight at most

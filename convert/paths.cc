@@ -80,7 +80,7 @@ size_t parent_end(std::string_view input) {
 
 }  // namespace
 
-void path_normalize(FileSystem* host, std::string& path) {
+void path_normalize(std::string& path) {
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -101,7 +101,7 @@ void path_normalize(FileSystem* host, std::string& path) {
 
   if (!path_is_absolute(path)) {
     std::string here;
-    if (!current_folder(host, here)) return;
+    if (!path_current_folder(here)) return;
     // ".." alone resolves to nothing, as a file system rooted at the current
     // folder resolves it.
     if (path == "..") {
@@ -111,8 +111,11 @@ void path_normalize(FileSystem* host, std::string& path) {
     }
   }
 
+  if (path.empty()) return;  // names nothing
+  // The whole file system: an absolute path below its root "/".
+  static FileSystem host("/");
   EntryInfo info{};
-  if (!host->ops->stat_path(host, path.data(), path.size(), &info)) {
+  if (!host.query(std::string_view(path).substr(path_is_absolute(path) ? 1 : 0), &info).ok()) {
     if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not stat path %s", path.c_str());
     return;
   }
@@ -123,14 +126,14 @@ void path_normalize(FileSystem* host, std::string& path) {
   }
 }
 
-bool current_folder(FileSystem* host, std::string& out) {
+bool path_current_folder(std::string& out) {
   out.clear();
-  if (host->ops->current_folder == nullptr || !host->ops->current_folder(host, &out) || out.empty()) {
+  if (!current_folder(&out).ok() || out.empty()) {
     out.clear();
     return false;
   }
   if (out.back() != '/') out.push_back('/');
-  path_normalize(host, out);
+  path_normalize(out);
   return true;
 }
 

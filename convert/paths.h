@@ -10,20 +10,17 @@
 #include <string_view>
 #include <vector>
 
-struct FileSystem;
 
 // Rewrites path in place: backslashes become "/", one pass folds "//" into
 // "/", a relative path is joined to the current folder (".." alone becomes
 // the empty text), and a "/" is appended to an existing folder or removed from
-// an existing file. host is the file system the path names things on (its
-// operations take whole paths; its root is not used). A failed status query
-// logs "Could not stat path %s" at error level and leaves the text as far as
-// it got. No result.
-void path_normalize(FileSystem* host, std::string& path);
+// an existing file. A failed status query logs "Could not stat path %s" at
+// error level and leaves the text as far as it got. No result.
+void path_normalize(std::string& path);
 
-// Replaces out with the current folder of host, ending in "/", normalised.
-// False when the folder cannot be had (out is then empty).
-bool current_folder(FileSystem* host, std::string& out);
+// Replaces out with the process's current folder, ending in "/",
+// normalised. False when the folder cannot be had (out is then empty).
+bool path_current_folder(std::string& out);
 
 // True when text is non-empty and begins with "/".
 bool path_is_absolute(std::string_view text);

@@ -1,17 +1,19 @@
-// File-system objects: a root folder plus a table of operations. Callers name
-// files and folders by paths relative to the root, given as start and length;
-// the object prepends the root and hands the full path to the table.
+// A folder of the file system and everything below it, reached by paths
+// relative to it. Every operation is virtual, so that a test can make one
+// fail where a real run cannot be made to (a read, a write, a sync) and
+// leave the rest to the real file system.
 //
-// No operation here writes to the diagnostic log: each reports by its result,
-// leaves the system's reason in errno, and the caller words the message.
+// No operation here writes to the diagnostic log: each returns a Status
+// that carries the system's reason, and the caller words the message.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "stream/status.h"
 #include "stream/stream.h"
 
 enum EntryKind : int32_t {
@@ -37,107 +39,64 @@ struct EntryInfo {
 // byte order of the names.
 using FolderListing = std::map<std::string, EntryInfo>;
 
-// Access flags of open_file.
-enum FsAccess : int {
-  FS_READ = 1,
-  FS_WRITE = 2,       // creates the file or truncates it
-  FS_CREATE_NEW = 8,  // with FS_WRITE: a new file only, never through a link (EEXIST otherwise)
-  FS_NO_LINK = 16,    // with FS_READ alone: never through a link (ELOOP when a link stands there)
+// How open takes a file.
+enum class Access {
+  kRead,          // an existing file, for reading
+  kReadNoLink,    // an existing file, for reading, never through a link (fails with ELOOP)
+  kCreateNew,     // a new file for writing, never through a link (fails with EEXIST when the name is taken)
 };
 
-struct FileSystem;
+class FileSystem {
+ public:
+  // The file system of the folder root (ending in "/"). nullptr, with
+  // *status telling why, when root is no existing folder.
+  static std::unique_ptr<FileSystem> open_root(const std::string& root, Status* status);
 
-// Operation table; a slot may be empty. Paths are full paths (root included)
-// given as start and length, not terminated. Every failure leaves its reason
-// in errno.
-struct FileSystemOps {
-  void (*on_release)(FileSystem* fs);
-  // True on success with *info written; a missing entry is a success with
-  // kind ENTRY_MISSING. False for any other failure, *info untouched.
-  bool (*stat_path)(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
-  // Fills listing with the folder's files and folders, and with the entries
-  // whose status query failed (their error set). False when the folder cannot
-  // be opened or read.
-  bool (*list_folder)(FileSystem* fs, const char* path, size_t length, FolderListing* listing);
-  bool (*make_folder)(FileSystem* fs, const char* path, size_t length);
-  bool (*remove_file)(FileSystem* fs, const char* path, size_t length);
-  // A stream, or nullptr.
-  Stream* (*open_file)(FileSystem* fs, const char* path, size_t length, int access);
-  // Flushes the folder's entries (a file created or renamed in it) to stable storage.
-  bool (*sync_folder)(FileSystem* fs, const char* path, size_t length);
+  explicit FileSystem(std::string root) : root_(std::move(root)) {}
+  virtual ~FileSystem() = default;
+  FileSystem(const FileSystem&) = delete;
+  FileSystem& operator=(const FileSystem&) = delete;
+
+  // The root, never empty, always ending in "/".
+  const std::string& root() const { return root_; }
+  // The root followed by path.
+  std::string full_path(std::string_view path) const;
+
+  // The entry at path, links followed. A missing entry is a success with
+  // kind ENTRY_MISSING.
+  virtual Status query(std::string_view path, EntryInfo* info);
+  // As query, but a link at path is reported as ENTRY_LINK, not followed.
+  virtual Status query_entry(std::string_view path, EntryInfo* info);
+  // The folder's files and folders (links followed; a link to nothing is
+  // left out), and the entries whose status query failed (their error set).
+  virtual Status list(std::string_view folder, FolderListing* listing);
+  // Makes one folder, mode 0700 (less the umask). Succeeds when a folder
+  // stands there already; fails with ENOTDIR when something else does.
+  virtual Status make_folder(std::string_view path);
+  // Removes a file (or an empty folder).
+  virtual Status remove(std::string_view path);
+  // A stream of the file, or nullptr with *status telling why. The caller
+  // owns the stream.
+  virtual Stream* open(std::string_view path, Access access, Status* status);
+  // Flushes the folder's entries (a file created or renamed in it) to stable
+  // storage; the empty path is the root.
+  virtual Status sync_folder(std::string_view path);
   // Gives the file `from` the name `to` in one step. With replace, whatever
   // file or link stood at `to` is replaced (never written through); without,
   // an existing `to` makes it fail with EEXIST and stay as it was.
-  bool (*rename_file)(FileSystem* fs, const char* from, size_t from_length, const char* to, size_t to_length,
-                      bool replace);
-  // The process's current folder, as an absolute path.
-  bool (*current_folder)(FileSystem* fs, std::string* out);
-  // As stat_path, but a link at path is not followed: it is ENTRY_LINK.
-  bool (*stat_entry)(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
+  virtual Status rename(std::string_view from, std::string_view to, bool replace);
+
+  // Makes every missing folder along path (components split at "/", empty
+  // ones skipped), outermost first; stops at the first failure.
+  Status make_folders(std::string_view path);
+
+ private:
+  const std::string root_;
 };
 
-// The table of operations on the real file system (POSIX calls). Its
-// operations do not use their fs argument, so they may be called with nullptr.
-extern const FileSystemOps real_file_system_ops;
-
-struct FileSystem {
-  const FileSystemOps* ops;  // shared, static
-  std::string root;          // never empty, always ends in "/"
-};
-
-// Creates a file system rooted at root. Returns nullptr when the text is empty,
-// does not end in "/", or is not an existing folder.
-FileSystem* fs_new(const char* root, size_t length);
-
-// Releases fs (calling on_release first); accepts nullptr.
-void fs_free(FileSystem* fs);
-
-// Queries the path below the root. False when fs or info is missing or the
-// query fails; a missing entry succeeds with kind ENTRY_MISSING.
-bool fs_query(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
-
-// As fs_query, but a link at the path is reported as ENTRY_LINK, not followed.
-bool fs_query_entry(FileSystem* fs, const char* path, size_t length, EntryInfo* info);
-
-// Lists the folder below the root into listing (empty on entry). False when
-// it cannot be listed.
-bool fs_list(FileSystem* fs, const char* path, size_t length, FolderListing* listing);
-
-// Makes one folder (mode 0700, less the umask): true when it exists as a
-// folder already or was created; false when the query fails, the name is
-// taken by anything else (ENOTDIR), or mkdir fails.
-bool fs_make_folder(FileSystem* fs, const char* path, size_t length);
-
-// Creates every missing folder along path (components split at "/", empty
-// ones skipped). Stops at the first failure and returns false.
-bool fs_make_folders(FileSystem* fs, const char* path, size_t length);
-
-// Removes a file (or an empty folder). False when fs is missing, the slot is
-// empty, or the removal fails.
-bool fs_remove(FileSystem* fs, const char* path, size_t length);
-
-// Opens a file with access flags (FsAccess). Returns nullptr when fs is
-// missing, the slot is empty, or the open fails. The caller owns the stream.
-Stream* fs_open(FileSystem* fs, const char* path, size_t length, int access);
-
-// Renames a file below the root (see rename_file). False when fs is missing,
-// the slot is empty, or the rename fails.
-bool fs_rename(FileSystem* fs, const std::string& from, const std::string& to, bool replace);
-
-// Appends root and then path to out; appends nothing when out is missing or
-// path is exactly "..".
-void fs_resolve(FileSystem* fs, const char* path, size_t length, std::string* out);
-
-// Flushes a folder to stable storage, so that a file created in it stays
-// after a power loss. False when fs is missing, the slot is empty, or the
-// sync fails.
-bool fs_sync_folder(FileSystem* fs, const char* path, size_t length);
+// The process's current folder, as an absolute path.
+Status current_folder(std::string* out);
 
 // The folder part of a relative path: everything before its last "/", empty
 // for a name in the root.
-std::string fs_parent_folder(const std::string& path);
-
-// The system's words for errno value error ("Permission denied").
-const char* fs_reason(int error);
-
-using FileSystemPtr = std::unique_ptr<FileSystem, decltype(&fs_free)>;
+std::string parent_folder(std::string_view path);

@@ -268,8 +268,6 @@ int file_sync(Stream* stream) {
 }
 
 const StreamOps file_read_ops = {file_read, nullptr, file_tell, file_seek, file_close, file_sync, nullptr, nullptr};
-const StreamOps file_read_write_ops = {file_read,  file_write, file_tell, file_seek,
-                                       file_close, file_sync,  nullptr,   nullptr};
 
 }  // namespace
 
@@ -296,10 +294,6 @@ bool file_mode(int mode, const StreamOps** ops, const char** stdio_mode) {
     case FILE_STREAM_WRITE:
       *ops = &file_write_ops;
       *stdio_mode = "wbe";
-      return true;
-    case FILE_STREAM_READ_WRITE:
-      *ops = &file_read_write_ops;
-      *stdio_mode = "r+be";
       return true;
     default:
       return false;

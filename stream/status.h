@@ -38,7 +38,10 @@ class Status {
   }
 
   // The system's words for an errno value ("Permission denied").
-  static const char* reason(int error) { return std::strerror(error); }
+  static const char* reason(int error) {
+    const char* text = strerrordesc_np(error);
+    return text != nullptr ? text : "Unknown error";
+  }
 
  private:
   struct Failure {

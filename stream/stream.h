@@ -45,9 +45,8 @@ struct Stream {
 
 // File stream open modes.
 enum FileStreamMode : int {
-  FILE_STREAM_READ = 0,        // "rb"
-  FILE_STREAM_WRITE = 1,       // "wb"
-  FILE_STREAM_READ_WRITE = 2,  // "r+b"
+  FILE_STREAM_READ = 0,   // "rb"
+  FILE_STREAM_WRITE = 1,  // "wb"
 };
 
 // A stream over a stdio file.
@@ -56,12 +55,11 @@ struct FileStream : Stream {
   int64_t position;  // the position as the stream has tracked it
   // The buffer of a stream that writes: larger than stdio's default, so that
   // a trace file reaches the kernel in few, large writes. Owned; released
-  // after the file is closed. A write-only stream (FILE_STREAM_WRITE) fills it
-  // itself and hands it to its stdio file, which then buffers nothing, when
-  // it is full and before any other operation, so a short write shows where
-  // it would with a stdio buffer of that size (one buffer later once the
-  // writing thread below has started); the read-write mode gives it to stdio
-  // as its buffer.
+  // after the file is closed. The stream fills it itself and hands it to its
+  // stdio file, which then buffers nothing, when it is full and before any
+  // other operation, so a short write shows where it would with a stdio
+  // buffer of that size (one buffer later once the writing thread below has
+  // started).
   char* write_buffer;
   size_t write_capacity;  // bytes the stream fills itself; 0 when stdio buffers
   size_t pending;         // bytes in write_buffer not yet handed to the file

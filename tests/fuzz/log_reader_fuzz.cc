@@ -14,7 +14,7 @@
 #include <string>
 
 #include "convert/chunked_pass.h"
-#include "convert/job.h"
+#include "convert/run.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"

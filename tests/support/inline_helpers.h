@@ -6,7 +6,7 @@
 #include <functional>
 #include <utility>
 
-#include "convert/job.h"
+#include "convert/run.h"
 
 namespace test_support {
 

@@ -1,0 +1,46 @@
+// What a conversion run is made of: the options it was asked for, and what
+// every converting thread shares. Each thread adds only the queue of help it
+// may give to a large log (HelperQueue).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+class FileSystem;
+class OutputTree;
+class RunObserver;
+struct OutputFormat;
+
+// The switches of a conversion run.
+struct RunOptions {
+  bool delete_converted = false;  // remove each input once everything in it is safely in its output
+  bool no_append_root = false;    // no "_out" after a folder named on the command line
+  int64_t buffer_size = -1;       // read window: 0 none, negative the whole file (capped)
+  int jobs = 1;                   // files converted at the same time
+};
+
+// What the converting threads share; everything borrowed, and safe to use
+// from several threads at once.
+struct ConversionRun {
+  FileSystem* input_fs = nullptr;        // the logs, below the common root of the inputs
+  OutputTree* outputs = nullptr;         // the outputs, below the output root
+  const OutputFormat* format = nullptr;  // what every output is written as
+  RunOptions options;
+  RunObserver* observer = nullptr;       // told what happens; may be missing
+};
+
+// Work that any converting thread may take on while it waits: the chunks of
+// a large log, parsed by every thread at once.
+class HelperQueue {
+ public:
+  virtual ~HelperQueue() = default;
+  // Queues work for whichever thread comes first.
+  virtual void push(std::function<void()> work) = 0;
+  // Waits until done() holds, running queued work meanwhile. done() is
+  // looked at whenever notify() was called.
+  virtual void wait_until(const std::function<bool()>& done) = 0;
+  // Wakes the waiters, to look at their conditions again.
+  virtual void notify() = 0;
+  // Threads that take queued work.
+  virtual int threads() const = 0;
+};
