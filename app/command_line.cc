@@ -141,12 +141,12 @@ void set_level_for_refusal(const Options& options) {
 void log_parse_errors(const std::string& text) {
   const std::string prefix = std::string(kProgramName) + ": ";
   size_t start = 0;
-  while (start < text.size() && log_enabled(LOG_ERROR)) {
+  while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string_view line(text.data() + start, end - start);
     if (line.substr(0, prefix.size()) == prefix) line.remove_prefix(prefix.size());
-    if (!line.empty()) log_write(LOG_ERROR, "%.*s", static_cast<int>(line.size()), line.data());
+    if (!line.empty()) log_error("%.*s", static_cast<int>(line.size()), line.data());
     start = end + 1;
   }
 }
@@ -214,7 +214,7 @@ bool apply_verbosity(const Options& options, int* status) {
   const int32_t level = level_for_verbosity(options.verbosity->ival[0]);
   if (level == 0) {
     log_set_level(LOG_ERROR);
-    log_write(LOG_ERROR, "Verbosity %d is not one of 0 to 5", options.verbosity->ival[0]);
+    log_error("Verbosity %d is not one of 0 to 5", options.verbosity->ival[0]);
     *status = kExitBadValue;
     return false;
   }
@@ -240,9 +240,7 @@ bool take_report_path(const Options& options, RunConfig* config) {
   if (!config->report || !config->report_path.empty()) return true;
   config->report = false;
   set_level_for_refusal(options);
-  if (log_enabled(LOG_ERROR)) {
-    log_write(LOG_ERROR, "No report file named: --report= needs a file, or - for standard output");
-  }
+  log_error("No report file named: --report= needs a file, or - for standard output");
   return false;
 }
 
@@ -265,11 +263,10 @@ bool check_jobs(RunOptions* run) {
     run->jobs = static_cast<int>(std::clamp(sysconf(_SC_NPROCESSORS_ONLN), 1L, static_cast<long>(limit)));
   }
   if (run->jobs >= 0 && run->jobs <= limit) return true;
-  if (!log_enabled(LOG_FATAL)) return false;
   if (run->jobs < 0) {
-    log_write(LOG_FATAL, "Invalid number of jobs: %d", run->jobs);
+    log_fatal("Invalid number of jobs: %d", run->jobs);
   } else {
-    log_write(LOG_FATAL, "Invalid number of jobs: %d (at most %d%s)", run->jobs, limit,
+    log_fatal("Invalid number of jobs: %d (at most %d%s)", run->jobs, limit,
               limited ? ": the limit of processes, ulimit -u" : "");
   }
   return false;
@@ -282,7 +279,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
   Options options;
   if (!build_option_table(argc, &options, &owner.table)) {
     log_set_level(LOG_ERROR);
-    log_write(LOG_ERROR, "Could not build the option table");
+    log_error("Could not build the option table");
     return false;
   }
   const int errors = arg_parse(argc, argv, owner.table.data());
@@ -311,7 +308,7 @@ bool parse_command_line(RunConfig* config, int argc, char** argv, int* status) {
     return false;
   }
   if (config->inputs.empty()) {
-    if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No input file or folder given");
+    log_fatal("No input file or folder given");
     *status = kExitNoCommonRoot;
     return false;
   }

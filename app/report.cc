@@ -94,9 +94,7 @@ Json summary_object(const RunTotals& totals, double seconds, int exit_status) {
 }
 
 void log_report_error(const std::string& path, const char* step, int error) {
-  if (log_enabled(LOG_ERROR)) {
-    log_write(LOG_ERROR, "Could not %s report file %s (%s)", step, path.c_str(), Status::reason(error));
-  }
+  log_error("Could not %s report file %s (%s)", step, path.c_str(), Status::reason(error));
 }
 
 // The step of a commit that failed, as the message names it.

@@ -127,11 +127,9 @@ bool report_target_allowed(const RunConfig& config) {
   std::string path;
   for (const std::string& input : config.inputs) {
     if (!search.clashes(input, &what, &path)) continue;
-    if (log_enabled(LOG_ERROR)) {
-      const bool log = std::string_view(what) == "log";
-      log_write(LOG_ERROR, "Report file %s would replace the %s %s that this run %s", report.c_str(), what,
-                path.c_str(), log ? "converts" : "writes");
-    }
+    const bool log = std::string_view(what) == "log";
+    log_error("Report file %s would replace the %s %s that this run %s", report.c_str(), what, path.c_str(),
+              log ? "converts" : "writes");
     return false;
   }
   return true;

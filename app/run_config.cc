@@ -9,14 +9,14 @@ bool settle_common_root(RunConfig* config, int* status) {
   size_t culprit = 0;
   switch (find_common_root(config->inputs, &config->root, &culprit)) {
     case RootSearch::kNoParent:
-      if (log_enabled(LOG_FATAL) && culprit < config->inputs.size()) {
+      if (culprit < config->inputs.size()) {
         const std::string& input = config->inputs[culprit];
-        log_write(LOG_FATAL, "Could not find root for %.*s", static_cast<int>(input.size()), input.data());
+        log_fatal("Could not find root for %.*s", static_cast<int>(input.size()), input.data());
       }
       *status = kExitNoCommonRoot;
       return false;
     case RootSearch::kSeveralParents:
-      if (log_enabled(LOG_FATAL)) log_write(LOG_FATAL, "No common root detected for all inputs");
+      log_fatal("No common root detected for all inputs");
       *status = kExitNoCommonRoot;
       return false;
     case RootSearch::kFound:
@@ -27,17 +27,15 @@ bool settle_common_root(RunConfig* config, int* status) {
   Status opened;
   config->input_fs = FileSystem::open_root(config->root, &opened);
   if (config->input_fs == nullptr) {
-    if (log_enabled(LOG_ERROR)) {
-      log_write(LOG_ERROR, "Could not open the folder of the inputs %s (%s)", config->root.c_str(),
-                Status::reason(opened.error()));
-    }
+    log_error("Could not open the folder of the inputs %s (%s)", config->root.c_str(),
+              Status::reason(opened.error()));
     return false;
   }
   if (config->output_dirs.size() == 1) {
     const std::string& directory = config->output_dirs.front();
     config->output_dir = FileSystem::open_root(directory, &opened);
     if (config->output_dir == nullptr) {
-      if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Invalid output path: %s", directory.c_str());
+      log_error("Invalid output path: %s", directory.c_str());
       return false;
     }
   }

@@ -49,9 +49,7 @@ class Walk {
     const bool queried = run_.input_fs->query(input, &info).ok();
     if (run_.options.no_append_root) return true;
     if (!queried) {
-      if (log_enabled(LOG_FATAL)) {
-        log_write(LOG_FATAL, "Could not query %.*s for information", text_length(input), input.data());
-      }
+      log_fatal("Could not query %.*s for information", text_length(input), input.data());
       return false;
     }
     if (info.kind == ENTRY_FOLDER) *output = path_with_out_suffix(input);
@@ -64,9 +62,7 @@ class Walk {
   uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
     EntryInfo info{};
     if (!run_.input_fs->query(input_path, &info).ok()) {
-      if (log_enabled(LOG_FATAL)) {
-        log_write(LOG_FATAL, "Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
-      }
+      log_fatal("Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
       ended_early_ = true;
       return PATH_OK;
     }
@@ -85,7 +81,7 @@ class Walk {
         return PATH_OK;
       default: {
         const std::string message = "Input " + std::string(input_path) + " is neither a file nor a folder";
-        if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
+        log_error("%s", message.c_str());
         note(input_path, FileOutcome::Status::kFailed, 0, message);
         return PATH_OTHER;
       }
@@ -97,10 +93,8 @@ class Walk {
   // cannot be queried, fail.
   uint32_t convert_folder(std::string_view input_path, std::string_view output_path, const EntryInfo& folder) {
     if (on_walk_path(folder)) {
-      if (log_enabled(LOG_WARN)) {
-        log_write(LOG_WARN, "Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
-                  input_path.data());
-      }
+      log_warn("Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
+               input_path.data());
       tell_not_listed();
       return PATH_OK;
     }
@@ -168,7 +162,7 @@ class Walk {
   void report_unreachable(const char* what, std::string_view path, int error) {
     std::string message = what + std::string(path);
     if (error != 0) message += " (" + std::string(Status::reason(error)) + ")";
-    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "%s", message.c_str());
+    log_error("%s", message.c_str());
     note(path, FileOutcome::Status::kFailed, 0, std::move(message));
   }
 

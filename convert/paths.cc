@@ -116,7 +116,7 @@ void path_normalize(std::string& path) {
   static FileSystem host("/");
   EntryInfo info{};
   if (!host.query(std::string_view(path).substr(path_is_absolute(path) ? 1 : 0), &info).ok()) {
-    if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not stat path %s", path.c_str());
+    log_error("Could not stat path %s", path.c_str());
     return;
   }
   if (info.kind == ENTRY_FOLDER) {

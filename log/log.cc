@@ -246,14 +246,13 @@ std::string log_shown(std::string_view text) {
   return out;
 }
 
-void log_write(int32_t level, const char* format, ...) {
+namespace {
+
+void write_message(int32_t level, const char* format, va_list arguments) {
   struct timeval now;
   gettimeofday(&now, nullptr);
   char raw[kLineBuffer];
-  va_list arguments;
-  va_start(arguments, format);
   const size_t raw_length = format_message(raw, format, arguments);
-  va_end(arguments);
   char buffer[kLineBuffer];
   const int context = format_context(buffer, level, now.tv_sec, now.tv_usec, static_cast<long>(getpid()),
                                      static_cast<long>(syscall(SYS_gettid)));
@@ -271,6 +270,29 @@ void log_write(int32_t level, const char* format, ...) {
   }
   write_out(buffer, static_cast<size_t>(length));
 }
+
+}  // namespace
+
+void log_write(int32_t level, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  write_message(level, format, arguments);
+  va_end(arguments);
+}
+
+#define TRCFORGE_LOG_AT(name, level)          \
+  void name(const char* format, ...) {        \
+    if (!log_enabled(level)) return;          \
+    va_list arguments;                        \
+    va_start(arguments, format);              \
+    write_message(level, format, arguments);  \
+    va_end(arguments);                        \
+  }
+TRCFORGE_LOG_AT(log_fatal, LOG_FATAL)
+TRCFORGE_LOG_AT(log_error, LOG_ERROR)
+TRCFORGE_LOG_AT(log_warn, LOG_WARN)
+TRCFORGE_LOG_AT(log_info, LOG_INFO)
+#undef TRCFORGE_LOG_AT
 
 int log_format_line(char* buffer, int32_t level, int64_t seconds, int64_t microseconds, long pid, long tid,
                     const char* format, ...) {

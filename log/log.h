@@ -34,9 +34,7 @@ void log_set_level(int32_t level);
 // keep the text of its first error. Set once before any thread starts.
 void log_keep_error_texts();
 
-// True when a message of this level would be formatted. Call sites test this
-// before formatting anything, so a suppressed message costs one comparison:
-//   if (log_enabled(LOG_WARN)) log_write(LOG_WARN, "...", ...);
+// True when a message of this level would be formatted.
 inline bool log_enabled(int32_t level) { return level >= log_format_level; }
 
 // The messages of one piece of work, taken by the thread that does it while
@@ -80,12 +78,18 @@ size_t log_shown_character(std::string_view text, size_t at, char* shown, size_t
 // The whole text as log_shown_character shows it.
 std::string log_shown(std::string_view text);
 
-// Builds one line (context, message shown as above and cut so that the text
-// ends by character 510 without splitting a shown character, line feed) and
-// writes it with one write() to file descriptor 2, or hands it to the calling
-// thread's capture. Writes whatever it is given, but for an
-// error formatted only for its text (log_keep_error_texts): the level test is
-// the caller's.
+// One message, printf-style: when its level is shown, builds one line
+// (context, message shown as above and cut so that the text ends by
+// character 510 without splitting a shown character, line feed) and writes
+// it with one write() to file descriptor 2, or hands it to the calling
+// thread's capture. A message whose level is not shown costs one comparison
+// and formats nothing.
+void log_fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log_warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log_info(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The same for a level given as a value; the level test is the caller's.
 void log_write(int32_t level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Builds the line of log_write into buffer (at least 512 bytes) for the given
