@@ -63,7 +63,13 @@ class ChunkCutter {
     size_t length = feed == std::string::npos ? 0 : feed + 1;
     // A line that runs on for two chunks without a line feed is cut where it
     // stands: it is far beyond the longest line, so it is passed over anyway.
+    // But a run of carriage returns reads as a blank line at any length, so
+    // it is kept whole, shortened to a run that still fills a line.
     const bool forced = length == 0 && carry_.size() >= 2 * chunk_bytes_ && carry_.size() >= kLineBufferSize;
+    if (forced && carry_.find_first_not_of('\r') == std::string::npos) {
+      carry_.resize(kLineBufferSize);
+      return nullptr;
+    }
     if (forced) length = carry_.size();
     if (length == 0) return nullptr;
     auto chunk = std::make_shared<Chunk>();
@@ -94,36 +100,20 @@ class Settler {
   bool settle(const Chunk& chunk) {
     CanFrame frame{};
     for (const ParsedRecord& record : chunk.parsed.records) {
-      switch (log_reader_settle(reader_, record, ++line_, &frame)) {
-        case Settled::kSkipped:
-          skipped_at_ = reader_->last_accepted_time;
-          break;
-        case Settled::kAccepted:
-          warn_skipped();
-          if (!take_(frame)) return false;
-          break;
-        case Settled::kMalformed:
-          break;
-      }
+      if (log_reader_settle(reader_, record, ++line_, &frame) != Settled::kAccepted) continue;
+      log_reader_warn_skipped(reader_);
+      if (!take_(frame)) return false;
     }
     return true;
   }
 
   // The end of the records.
-  void finish() { warn_skipped(); }
+  void finish() { log_reader_warn_skipped(reader_); }
 
  private:
-  void warn_skipped() {
-    if (skipped_at_ > 0 && log_enabled(LOG_WARN)) {
-      log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at_);
-    }
-    skipped_at_ = 0.0;
-  }
-
   LogReader* reader_;
   const std::function<bool(const CanFrame&)>& take_;
   uint64_t line_;
-  double skipped_at_ = 0.0;
 };
 
 // Reads the rest of the log after the zero byte that ended the records and

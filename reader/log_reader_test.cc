@@ -66,7 +66,8 @@ TEST(LogReader, TextsThatAreNoLog) {
 
 // A line holds at most 199 bytes other than its line feed; carriage returns
 // are dropped but count against that; the rest of a longer line is passed
-// over and the line is malformed ("!"). A zero byte ends a line's text (and
+// over and the line is malformed ("!"), but for a line of carriage returns
+// only, blank at any length. DEL is a control byte. A zero byte ends a line's text (and
 // makes it malformed); a line that starts with one ends the input.
 TEST(LogReader, Lines) {
   const std::string x199(199, 'x');
@@ -78,7 +79,12 @@ TEST(LogReader, Lines) {
            {x199 + "yz\nnext\n", {"!" + x199, "next\n"}},
            {x199 + "\ny\n", {x199 + "\n", "y\n"}},
            {std::string(100, '\r') + std::string(150, 'z') + "\n", {"!" + std::string(99, 'z')}},
-           {std::string(250, '\r') + "\nnext\n", {"!\r", "next\n"}},
+           {std::string(250, '\r') + "\nnext\n", {"\n", "next\n"}},
+           {std::string(250, '\r') + "x\r\nnext\n" + std::string(300, '\r'), {"!\r", "next\n"}},
+           // DEL in the sixteen-byte, eight-byte and byte-wise scan.
+           {std::string(20, 'x') + "\x7F" + std::string(20, 'x') + "\n", {"!" + std::string(20, 'x') + "\x7F" + std::string(20, 'x') + "\n"}},
+           {"xx\x7Fxxxxxxx\n", {"!xx\x7Fxxxxxxx\n"}},
+           {"xxxxxxxxx\x7F\n", {"!xxxxxxxxx\x7F\n"}},
            {"a\r\nb\n", {"a\n", "b\n"}},
            {std::string("ab\0cd\nxy", 8), {"!ab", "xy"}},
            {"a\tb\x01;\n\xC3\xA9\n", {"!a\tb\x01;\n", "!\xC3\xA9\n"}},
