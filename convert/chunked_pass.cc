@@ -18,6 +18,7 @@ namespace {
 struct Chunk {
   std::string bytes;
   bool line_continues = false;  // it begins inside a line the chunk before began
+  size_t dropped = 0;           // bytes of the log before it that no chunk holds (carriage returns)
   ParsedChunk parsed;
   std::atomic<bool> done{false};
 };
@@ -39,6 +40,7 @@ class ChunkCutter {
     auto chunk = std::make_shared<Chunk>();
     chunk->bytes.swap(carry_);
     chunk->line_continues = continues_;
+    chunk->dropped = dropped_;
     continues_ = false;
     return chunk;
   }
@@ -67,6 +69,7 @@ class ChunkCutter {
     // it is kept whole, shortened to a run that still fills a line.
     const bool forced = length == 0 && carry_.size() >= 2 * chunk_bytes_ && carry_.size() >= kLineBufferSize;
     if (forced && carry_.find_first_not_of('\r') == std::string::npos) {
+      dropped_ += carry_.size() - kLineBufferSize;
       carry_.resize(kLineBufferSize);
       return nullptr;
     }
@@ -75,6 +78,8 @@ class ChunkCutter {
     auto chunk = std::make_shared<Chunk>();
     chunk->bytes.assign(carry_, 0, length);
     chunk->line_continues = continues_;
+    chunk->dropped = dropped_;
+    dropped_ = 0;
     carry_.erase(0, length);
     continues_ = forced;
     return chunk;
@@ -85,6 +90,7 @@ class ChunkCutter {
   std::string carry_;
   bool continues_ = false;
   bool end_ = false;
+  size_t dropped_ = 0;
 };
 
 // Settles the chunks' records in order and hands the accepted frames on,
@@ -156,7 +162,7 @@ bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::f
     const std::shared_ptr<Chunk> front = chunks.front();
     helpers->wait_until([&front] { return front->done.load(std::memory_order_acquire); });
     chunks.pop_front();
-    reader->bytes_taken += front->bytes.size();
+    reader->bytes_taken += front->dropped + front->bytes.size();
     taken = settler.settle(*front);
     if (!taken) break;
     if (front->parsed.ended_at_zero) {

@@ -138,10 +138,33 @@ TEST(LogReader, Records) {
            // An empty field is the start time; of a long one the last 17 digits count.
            {"0\n# Time: 20240115T093000\n" + ms, {";1", "999920240115093001123;2"}, {"1 00 1705311000.000", "2 00 1705311001.123"}},
            {"0\n# Time: 20240115T0930012345\n" + ms, {";1"}, {"1 00 1705311001.234"}},
+           // The whole date in the field: the day after midnight is the next one.
+           {"0\n# Time: 20240305T235959\n", {"20240305235959500;1", "20240306000000100;2"},
+            {"1 00 1709683199.500", "2 00 1709683200.100"}},
        }) {
     std::string text = "# Value separator: \";\"\n# Time separator: \":\"\n# Time format: " + row.header + "Timestamp;ID\n";
     for (const std::string& record : row.records) text += record + "\n";
     EXPECT_EQ(frames_of(text), row.frames) << text;
+  }
+  // The header's start time (2024-03-05 23:59:59) is the time before the
+  // first record: one more than a second before it wraps, one a second
+  // before, at or after it does not. Each time format, its period, and the
+  // start of its fields that the seconds follow.
+  const struct {
+    int format;
+    double period;
+    const char* head;
+  } formats[] = {{0, 0, "23:59:"}, {1, 60, ""}, {2, 3600, "59:"}, {3, 86400, "23:59:"},
+                 {4, 31 * 86400, "05T23:59:"}, {5, 365 * 86400, "0305T23:59:"}};
+  for (const auto& f : formats) {
+    for (const auto& [seconds, offset] : {std::pair{"57.999", -1.001 + f.period}, {"58.000", -1.0}, {"59.000", 0.0}, {"59.500", 0.5}}) {
+      char frame[64];
+      snprintf(frame, sizeof frame, "1 00 %.3f", 1709683199.0 + offset);
+      EXPECT_EQ(frames_of("# Value separator: \";\"\n# Time separator: \":\"\n" + ms + "# Time format: " +
+                          std::to_string(f.format) + "\n# Time: 20240305T235959\nTimestamp;ID\n" + f.head + seconds + ";1\n"),
+                Lines{frame})
+          << f.format << " " << seconds;
+    }
   }
   EXPECT_EQ(frames_of("# Value separator: \";\"\nType;ID\n0;1\n1;2\n8;3\n9;4\nx;5\n"),
             (Lines{"1 00 0.000", "2 10 0.000", "3 01 0.000", "4 11 0.000", "5 00 0.000"}));
