@@ -78,13 +78,17 @@ bool skip_rest_of_line(LogReader* reader) {
   }
 }
 
-// Passes over carriage returns. Returns false when the input ended first;
-// otherwise the window stands at the next other byte.
-bool skip_carriage_returns(LogReader* reader) {
+// Passes over the carriage returns that go on a line of nothing else, and
+// its line feed. Returns 1 when the line feed came (a blank line), 0 when the
+// input ended first, -1 when another byte came (the window stands at it).
+[[gnu::noinline, gnu::cold]] int rest_of_blank_line(LogReader* reader) {
   for (;;) {
-    if (reader->window_at == reader->window_end && !refill_window(reader)) return false;
+    if (reader->window_at == reader->window_end && !refill_window(reader)) return 0;
     while (reader->window_at < reader->window_end && *reader->window_at == '\r') ++reader->window_at;
-    if (reader->window_at < reader->window_end) return true;
+    if (reader->window_at == reader->window_end) continue;
+    if (*reader->window_at != '\n') return -1;
+    ++reader->window_at;
+    return 1;
   }
 }
 
@@ -119,11 +123,13 @@ bool only_padding(const char* bytes, int64_t count) {
     if (budget == 0) {
       // The buffer is full: the line ends here if its line feed follows. A
       // line of nothing but carriage returns so far reads as it would if it
-      // were shorter: it ends where the first other byte stands.
-      if (stored == 0 && !skip_carriage_returns(reader)) break;
+      // were shorter: blank, or no line at the end of the input.
+      int blank;
       if (*reader->window_at == '\n') {
         ++reader->window_at;
         line[stored++] = '\n';
+      } else if (stored == 0 && (blank = rest_of_blank_line(reader)) >= 0) {
+        if (blank == 1) line[stored++] = '\n';
       } else {
         too_long = true;
         skip_rest_of_line(reader);
@@ -295,21 +301,21 @@ void note_malformed(LogReader* reader) {
 // Skips the settled frame of the current line (not before 1970, not before
 // the last frame accepted), or accepts it and counts it when it is inexact.
 // Shared by the record loop and the settling of parsed chunks.
-[[gnu::always_inline]] inline Settled accept_or_skip(LogReader* reader, const CanFrame& frame, bool inexact) {
-  if (frame.timestamp < reader->last_accepted_time) {
+[[gnu::always_inline]] inline Settled accept_or_skip(LogReader* reader, double timestamp, bool inexact) {
+  if (timestamp < reader->last_accepted_time) {
     ++reader->skipped_records;
-    if (frame.timestamp < 0) {
+    if (timestamp < 0) {
       if (reader->early_records++ == 0) reader->first_early_line = reader->line_number;
     } else {
       if (reader->run_skipped++ == 0) {
         reader->run_first_line = reader->line_number;
-        reader->run_first_time = frame.timestamp;
+        reader->run_first_time = timestamp;
       }
       reader->run_last_line = reader->line_number;
     }
     return Settled::kSkipped;
   }
-  reader->last_accepted_time = frame.timestamp;
+  reader->last_accepted_time = timestamp;
   if (inexact && reader->inexact_records++ == 0) reader->first_inexact_line = reader->line_number;
   return Settled::kAccepted;
 }
@@ -343,9 +349,10 @@ RECORD_LOOP_CLONES bool log_reader_next(LogReader* reader, CanFrame* frame) {
   int length;
   while ((length = read_line(reader)) > 0) {
     ++reader->record_lines;
+    bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(frame);
-      record_parser::parse_record(reader, length, frame);
+      inexact = record_parser::parse_record(reader, length, frame);
     }
     if (reader->line_malformed) {
       note_malformed(reader);
@@ -353,7 +360,7 @@ RECORD_LOOP_CLONES bool log_reader_next(LogReader* reader, CanFrame* frame) {
     }
     if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
     frame->kind = RECORD_KIND_FRAME;
-    if (accept_or_skip(reader, *frame, reader->line_inexact) == Settled::kSkipped) continue;
+    if (accept_or_skip(reader, frame->timestamp, inexact) == Settled::kSkipped) continue;
     result = true;
     break;
   }
@@ -404,9 +411,10 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
   while ((length = read_line(reader.get())) > 0) {
     ParsedRecord& record = out->records.emplace_back();
     record = ParsedRecord{};
+    bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(&frame);
-      record_parser::parse_record(reader.get(), length, &frame);
+      inexact = record_parser::parse_record(reader.get(), length, &frame);
     }
     if (reader->line_malformed) {
       record.flags = ParsedRecord::kMalformed;
@@ -417,7 +425,7 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
     record.length = frame.length;
     record.size = frame.data.size <= 8 ? frame.data.size : 8;
     record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0) |
-                   (reader->line_timed ? ParsedRecord::kTimed : 0) | (reader->line_inexact ? ParsedRecord::kInexact : 0);
+                   (reader->line_timed ? ParsedRecord::kTimed : 0) | (inexact ? ParsedRecord::kInexact : 0);
     memcpy(record.data, frame.data.bytes, 8);
   }
   out->lines = reader->line_number;
@@ -448,5 +456,5 @@ Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_
   frame->extended = (record.flags & ParsedRecord::kExtended) != 0;
   frame->transmitted = (record.flags & ParsedRecord::kTransmitted) != 0;
   frame->kind = RECORD_KIND_FRAME;
-  return accept_or_skip(reader, *frame, (record.flags & ParsedRecord::kInexact) != 0);
+  return accept_or_skip(reader, frame->timestamp, (record.flags & ParsedRecord::kInexact) != 0);
 }

@@ -70,8 +70,8 @@ struct LogReader {
   uint64_t first_inexact_line;    // line number of the first of them, 0 for none
   bool line_malformed;            // the line just read is one of them
   bool line_timed;                // the record just parsed had a Timestamp field
-  bool line_inexact;              // the record just parsed is inexact
-  int16_t stated_length;          // its Length field's value, -1 for none (or none that is a number)
+  bool line_inexact;              // one of its fields is inexact (parse_record tells of the whole record)
+  int16_t stated_length;          // the number its Length field states
 
   // The run of records skipped for a non-increasing timestamp since the last
   // frame handed out: one warning tells of it (log_reader_warn_skipped).

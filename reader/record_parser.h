@@ -55,6 +55,8 @@ inline void reset_frame(CanFrame* frame) {
 }
 
 // Gives the field [begin, end) of the given column kind to its parser.
+// A field found inexact sets line_inexact (a branch rarely taken); the
+// Length field's number goes to stated_length.
 [[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
                                                const char* end, CanFrame* frame) {
   switch (kind) {
@@ -76,7 +78,7 @@ inline void reset_frame(CanFrame* frame) {
       // "%hhu" of a single digit, or by the general reader.
       if (end - begin == 1 && *begin >= '0' && *begin <= '9') {
         frame->length = static_cast<uint8_t>(*begin - '0');
-        reader->stated_length = static_cast<int16_t>(frame->length);
+        reader->stated_length = frame->length;
       } else {
         scan_dec_u8(begin, end, &frame->length);
         reader->stated_length = static_cast<int16_t>(length_field_value(begin, end));
@@ -139,20 +141,22 @@ inline uint32_t count_fields(const char* line, int length, char separator) {
 // The general path of parse_record: any column order, any count of fields.
 inline void parse_record_in_general(LogReader* reader, int length, CanFrame* frame) {
   reader->line_inexact = count_fields(reader->line, length, reader->header.value_separator) != reader->title_fields;
+  reader->stated_length = -1;
   line_scan::split_fields(reader->line, length, reader->header.value_separator,
                           [reader, frame](int column, const char* begin, const char* end)
                               __attribute__((always_inline)) {
                                 parse_field(reader, reader->column_kinds[column], begin, end, frame);
                               });
+  // No Length field, or none that is a number (and so inexact already).
+  if (reader->stated_length < 0) reader->stated_length = frame->data.size;
 }
 
 // Parses the fields of the record line (length bytes of reader->line) into
 // frame, each by the parser of its column; the timestamp is left as composed
-// (line_timed tells whether the line had one, line_inexact whether the frame
-// says something other than the line).
-[[gnu::always_inline]] inline void parse_record(LogReader* reader, int length, CanFrame* frame) {
+// (line_timed tells whether the line had one). Returns whether the record is
+// inexact: whether the frame says something other than the line.
+[[gnu::always_inline]] inline bool parse_record(LogReader* reader, int length, CanFrame* frame) {
   reader->line_timed = false;
-  reader->stated_length = -1;
   bool parsed = false;
   switch (reader->record_layout) {
     case RECORD_LAYOUT_WITH_LOST:
@@ -170,9 +174,7 @@ inline void parse_record_in_general(LogReader* reader, int length, CanFrame* fra
   // What the frame as a whole says: an identifier in its range, and as many
   // data bytes as the Length field states.
   const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;
-  if (frame->id > id_limit || (reader->stated_length >= 0 && reader->stated_length != frame->data.size)) {
-    reader->line_inexact = true;
-  }
+  return reader->line_inexact | (frame->id > id_limit) | (reader->stated_length != frame->data.size);
 }
 
 }  // namespace record_parser
