@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -146,24 +147,17 @@ TEST(LogReader, Records) {
     for (const std::string& record : row.records) text += record + "\n";
     EXPECT_EQ(frames_of(text), row.frames) << text;
   }
-  // The header's start time (2024-03-05 23:59:59) is the time before the
-  // first record: one more than a second before it wraps, one a second
-  // before, at or after it does not. Each time format, its period, and the
-  // start of its fields that the seconds follow.
-  const struct {
-    int format;
-    double period;
-    const char* head;
-  } formats[] = {{0, 0, "23:59:"}, {1, 60, ""}, {2, 3600, "59:"}, {3, 86400, "23:59:"},
-                 {4, 31 * 86400, "05T23:59:"}, {5, 365 * 86400, "0305T23:59:"}};
-  for (const auto& f : formats) {
-    for (const auto& [seconds, offset] : {std::pair{"57.999", -1.001 + f.period}, {"58.000", -1.0}, {"59.000", 0.0}, {"59.500", 0.5}}) {
+  // The start time (2024-03-05 23:59:59) is the time before the first record: one more than a second
+  // before it wraps, one a second before, at or after it does not. Per time format: the period, and
+  // what the field holds before the seconds.
+  const std::tuple<int, double, const char*> formats[] = {{0, 0, "23:59:"}, {1, 60, ""}, {2, 3600, "59:"},
+      {3, 86400, "23:59:"}, {4, 31 * 86400, "05T23:59:"}, {5, 365 * 86400, "0305T23:59:"}};
+  for (const auto& [format, period, head] : formats) {
+    for (const auto& [seconds, offset] : {std::pair{"57.999", -1.001 + period}, {"58.000", -1.0}, {"59.000", 0.0}, {"59.500", 0.5}}) {
       char frame[64];
       snprintf(frame, sizeof frame, "1 00 %.3f", 1709683199.0 + offset);
-      EXPECT_EQ(frames_of("# Value separator: \";\"\n# Time separator: \":\"\n" + ms + "# Time format: " +
-                          std::to_string(f.format) + "\n# Time: 20240305T235959\nTimestamp;ID\n" + f.head + seconds + ";1\n"),
-                Lines{frame})
-          << f.format << " " << seconds;
+      EXPECT_EQ(frames_of("# Value separator: \";\"\n# Time separator: \":\"\n" + ms + "# Time format: " + std::to_string(format) +
+                          "\n# Time: 20240305T235959\nTimestamp;ID\n" + head + seconds + ";1\n"), Lines{frame}) << format << seconds;
     }
   }
   EXPECT_EQ(frames_of("# Value separator: \";\"\nType;ID\n0;1\n1;2\n8;3\n9;4\nx;5\n"),

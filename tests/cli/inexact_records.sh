@@ -1,15 +1,8 @@
-# Record lines whose frame says something other than the line (inexact
-# records): each kind alone (a.txt) and between two good lines (b.txt), the
-# frame every format writes, the warning and the report's count; under -d
-# the logs are kept. "0x123" is exact: the log goes. Then the candump lines
-# of the identifiers beyond 11 bits as python-can and log2asc read them.
-frames() {  # FILE: its frame lines
-  case $1 in
-    *.asc) sed -n '/Start of measurement/,/End TriggerBlock/{//!p}' "$1" ;;
-    *.csv) tail -n +2 "$1" ;;
-    *) grep -v '^;' "$1" ;;
-  esac
-}
+# Inexact records, each kind alone (a.txt) and between good lines (b.txt): the frame of every format,
+# the warning, the report's count, the logs kept by -d ("0x123" is exact); then the candump lines of
+# identifiers beyond 11 bits as python-can and log2asc read them.
+frames() { case $1 in *.asc) sed -n '/Start of measurement/,/End TriggerBlock/{//!p}' "$1" ;;
+  *.csv) tail -n +2 "$1" ;; *) grep -v '^;' "$1" ;; esac; }
 kinds=("09:30:02.000;1;18FEF1" "09:30:02.000;0;123;1;11;X" "09:30:02.000;0;12G;1;11" "09:30:02.000;0;0x123;1;11"
   "09:30:02.000;0;;0;" "09:30:02.000;0;123;1x;11" "09:30:02.000;0;123;4;11 22 33 44" "09:30:02.000;0;123;3;AABBC"
   "09:30:02.000;1;18FEF100;8;1122334455667788AABB" "09:30:02.000;0;123;8;1122" "09:30:02.000;10;123;1;11"

@@ -1,14 +1,7 @@
-# What the reader makes of a log, each without and with -d: column titles it
-# does not know or a missing column (one warning, the log kept), DEL in a
-# record (a malformed line), the header's start time as the time before the
-# first record (time formats 1 to 3, the first record an hour, a minute or a
-# day after the split began), a frame before 1970, non-increasing times
-# (file, line and the skipped time), and blank lines of carriage returns
-# short and long.
-header() {  # START [TIME-FORMAT]: the header lines of the logs below
-  log_header h.txt; sed -i "s/^# Time: .*/# Time: $1/" h.txt
-  [ -z "$2" ] || echo "# Time format: $2" >>h.txt
-}
+# Each without and with -d: column titles the reader does not know or a missing column, DEL in a
+# record, the start time before the first record (time formats 1 to 3, the first record a minute, an
+# hour, a day on), frames before 1970, non-increasing times, blank lines of 50 and 300 CRs.
+header() { log_header h.txt; sed -i "s/^# Time: .*/# Time: $1/" h.txt; [ -z "$2" ] || echo "# Time format: $2" >>h.txt; }
 both() {  # TITLE RECORD-LINE...: a log x.txt converted to CSV, then with -d
   rm -rf d; mkdir d
   grep '^#' h.txt >d/x.txt; printf '%s\n' "$@" >>d/x.txt
