@@ -196,30 +196,15 @@ inline int64_t utc_seconds(const unsigned numbers[7], DayCache* cache) {
 // The fields of a frame, as the record parser hands them over.
 
 // "Type": the first character sets the extended and transmitted flags ("0"
-// neither, "1" extended, "8" transmitted, "9" both); any other leaves them.
-// Returns whether the field is exact: one of those four characters alone.
+// neither, "1" extended, "8" transmitted, "9" both: the digit's bits 0 and
+// 3); any other leaves them. Returns whether the field is exact: one of those
+// four characters alone.
 inline bool parse_type(const char* begin, const char* end, CanFrame* frame) {
   if (begin == end) return false;
-  switch (*begin) {
-    case '0':
-      frame->extended = false;
-      frame->transmitted = false;
-      break;
-    case '1':
-      frame->extended = true;
-      frame->transmitted = false;
-      break;
-    case '8':
-      frame->extended = false;
-      frame->transmitted = true;
-      break;
-    case '9':
-      frame->extended = true;
-      frame->transmitted = true;
-      break;
-    default:
-      return false;
-  }
+  const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(*begin)) - '0';
+  if (digit > 9 || ((0x303u >> digit) & 1) == 0) return false;
+  frame->extended = (digit & 1) != 0;
+  frame->transmitted = (digit & 8) != 0;
   return end - begin == 1;
 }
 
@@ -321,7 +306,7 @@ inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
 // its own. The count of bytes is the frame's length. The line is readable up
 // to limit. Returns whether the field is exact: pairs of hexadecimal digits,
 // at most 8 of them.
-inline bool parse_data(const char* begin, const char* end, const char* limit, CanFrame* frame) {
+[[gnu::always_inline]] inline bool parse_data(const char* begin, const char* end, const char* limit, CanFrame* frame) {
   using record_fields_detail::hex_value;
   const ptrdiff_t size = end - begin;
   const int pairs = size >= 16 ? 8 : static_cast<int>(size / 2);
