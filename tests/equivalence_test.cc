@@ -271,7 +271,7 @@ std::string random_hex(std::mt19937_64& random, int max_digits) {
   for (int i = static_cast<int>(random() % static_cast<uint64_t>(max_digits + 1)); i > 0; --i) {
     s.push_back("0123456789ABCDEFabcdef"[random() % 22]);
   }
-  if (random() % 6 == 0) s.insert(random() % (s.size() + 1), 1, "xX+- gG\t:0"[random() % 10]);
+  if (random() % 6 == 0) s.insert(random() % (s.size() + 1), 1, "xX+- gG\t:0\x7F"[random() % 11]);
   return random() % 20 == 0 ? "0x" + s : s;
 }
 
