@@ -68,6 +68,7 @@ Json outcome_object(const FileOutcome& outcome, const std::string& input_root, c
   object["frames"] = outcome.frames;
   object["skipped_records"] = outcome.skipped_records;
   object["malformed_lines"] = outcome.malformed_lines;
+  object["inexact_records"] = outcome.inexact_records;
   object["bytes"] = outcome.bytes;
   object["deleted"] = outcome.deleted;
   object["seconds"] = outcome.seconds;
@@ -87,6 +88,7 @@ Json summary_object(const RunTotals& totals, double seconds, int exit_status) {
   object["frames"] = totals.frames;
   object["skipped_records"] = totals.skipped_records;
   object["malformed_lines"] = totals.malformed_lines;
+  object["inexact_records"] = totals.inexact_records;
   object["bytes"] = totals.bytes;
   object["seconds"] = seconds;
   object["exit_status"] = exit_status;

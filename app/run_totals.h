@@ -17,6 +17,7 @@ struct RunTotals {
   uint64_t frames = 0;
   uint64_t skipped_records = 0;
   uint64_t malformed_lines = 0;
+  uint64_t inexact_records = 0;
   uint64_t bytes = 0;      // the sizes of all files
   uint64_t log_bytes = 0;  // the sizes of the logs converted or failed: what was read
 
@@ -32,6 +33,7 @@ struct RunTotals {
     frames += outcome.frames;
     skipped_records += outcome.skipped_records;
     malformed_lines += outcome.malformed_lines;
+    inexact_records += outcome.inexact_records;
     bytes += size;
   }
 };

@@ -18,6 +18,7 @@ namespace {
 struct Chunk {
   std::string bytes;
   bool line_continues = false;  // it begins inside a line the chunk before began
+  size_t dropped = 0;           // bytes of the log before it that no chunk holds (carriage returns)
   ParsedChunk parsed;
   std::atomic<bool> done{false};
 };
@@ -39,6 +40,7 @@ class ChunkCutter {
     auto chunk = std::make_shared<Chunk>();
     chunk->bytes.swap(carry_);
     chunk->line_continues = continues_;
+    chunk->dropped = dropped_;
     continues_ = false;
     return chunk;
   }
@@ -63,12 +65,21 @@ class ChunkCutter {
     size_t length = feed == std::string::npos ? 0 : feed + 1;
     // A line that runs on for two chunks without a line feed is cut where it
     // stands: it is far beyond the longest line, so it is passed over anyway.
+    // But a run of carriage returns reads as a blank line at any length, so
+    // it is kept whole, shortened to a run that still fills a line.
     const bool forced = length == 0 && carry_.size() >= 2 * chunk_bytes_ && carry_.size() >= kLineBufferSize;
+    if (forced && carry_.find_first_not_of('\r') == std::string::npos) {
+      dropped_ += carry_.size() - kLineBufferSize;
+      carry_.resize(kLineBufferSize);
+      return nullptr;
+    }
     if (forced) length = carry_.size();
     if (length == 0) return nullptr;
     auto chunk = std::make_shared<Chunk>();
     chunk->bytes.assign(carry_, 0, length);
     chunk->line_continues = continues_;
+    chunk->dropped = dropped_;
+    dropped_ = 0;
     carry_.erase(0, length);
     continues_ = forced;
     return chunk;
@@ -79,6 +90,7 @@ class ChunkCutter {
   std::string carry_;
   bool continues_ = false;
   bool end_ = false;
+  size_t dropped_ = 0;
 };
 
 // Settles the chunks' records in order and hands the accepted frames on,
@@ -94,36 +106,20 @@ class Settler {
   bool settle(const Chunk& chunk) {
     CanFrame frame{};
     for (const ParsedRecord& record : chunk.parsed.records) {
-      switch (log_reader_settle(reader_, record, ++line_, &frame)) {
-        case Settled::kSkipped:
-          skipped_at_ = reader_->last_accepted_time;
-          break;
-        case Settled::kAccepted:
-          warn_skipped();
-          if (!take_(frame)) return false;
-          break;
-        case Settled::kMalformed:
-          break;
-      }
+      if (log_reader_settle(reader_, record, ++line_, &frame) != Settled::kAccepted) continue;
+      log_reader_warn_skipped(reader_);
+      if (!take_(frame)) return false;
     }
     return true;
   }
 
   // The end of the records.
-  void finish() { warn_skipped(); }
+  void finish() { log_reader_warn_skipped(reader_); }
 
  private:
-  void warn_skipped() {
-    if (skipped_at_ > 0 && log_enabled(LOG_WARN)) {
-      log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at_);
-    }
-    skipped_at_ = 0.0;
-  }
-
   LogReader* reader_;
   const std::function<bool(const CanFrame&)>& take_;
   uint64_t line_;
-  double skipped_at_ = 0.0;
 };
 
 // Reads the rest of the log after the zero byte that ended the records and
@@ -166,7 +162,7 @@ bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::f
     const std::shared_ptr<Chunk> front = chunks.front();
     helpers->wait_until([&front] { return front->done.load(std::memory_order_acquire); });
     chunks.pop_front();
-    reader->bytes_taken += front->bytes.size();
+    reader->bytes_taken += front->dropped + front->bytes.size();
     taken = settler.settle(*front);
     if (!taken) break;
     if (front->parsed.ended_at_zero) {

@@ -1,7 +1,8 @@
 // The records of a log read in chunks of every size from a few bytes up,
 // against the log reader one record at a time: the same frames, counts,
-// flags and warnings, wherever a wrap, a skipped record, a malformed line or
-// the end at a zero byte falls against a chunk boundary.
+// flags and warnings, wherever a wrap, a skipped record, a malformed line, an
+// inexact record or the end at a zero byte falls against a chunk boundary;
+// and every byte of the records counted as taken.
 #include "convert/chunked_pass.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
   Stream* stream = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));
   LogReader* reader = log_reader_open(stream);
   log_reader_rewind(reader);
+  const uint64_t taken_before = reader->bytes_taken;
   log_set_level(LOG_WARN);
   test_support::FdCapture capture(2);
   CanFrame frame{};
@@ -42,9 +44,16 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
     while (log_reader_next(reader, &frame)) take(frame);
   } else {
     pass_frames_in_chunks(reader, &helpers, take, chunk_bytes);
+    // The status line follows these: all the records' bytes (up to the zero
+    // bytes that end them).
+    if (!reader->stopped_at_zero) {
+      EXPECT_EQ(reader->bytes_taken - taken_before, text.size() - static_cast<size_t>(reader->data_start));
+    }
   }
   for (uint64_t count : {reader->record_lines, reader->skipped_records, reader->malformed_lines,
-                         reader->first_malformed_line, uint64_t{reader->data_after_zero}, uint64_t{reader->read_failed}}) {
+                         reader->first_malformed_line, reader->early_records, reader->first_early_line,
+                         reader->inexact_records, reader->first_inexact_line, uint64_t{reader->data_after_zero},
+                         uint64_t{reader->read_failed}}) {
     result.push_back(std::to_string(count));
   }
   for (const std::string& warning : test_support::log_messages(capture.text())) result.push_back(warning);
@@ -60,7 +69,8 @@ TEST(ChunkedPassTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
       "# Time separator: \":\"\n# Time separator ms: \".\"\nTimestamp;Type;ID;Length;Data\n";
   for (int i = 0; i < 60; ++i) {
     // Around midnight (a wrap), now and then a step back (skipped), a line
-    // no logger writes, a carriage return, a line longer than the buffer.
+    // no logger writes, a carriage return, a line longer than the buffer, an
+    // inexact record, a time before 1970, a long blank line.
     const int second = 57 + i / 10;
     char line[96];
     snprintf(line, sizeof line, "23:59:%02d.%03d;%d;%X;2;%04X", second % 60, (i * 37) % 1000, i % 2 ? 1 : 8, 0x100 + i, i);
@@ -71,6 +81,9 @@ TEST(ChunkedPassTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
     if (i % 17 == 3) text += '\r';
     if (i % 19 == 9) text += std::string(210, 'A');
     if (i % 23 == 11) text = "00:x0:00.000;0;1;0;";
+    if (i % 7 == 4) text += i % 2 ? ";X" : "0";
+    if (i % 29 == 13) text = "19691231235959999;0;1;0;";
+    if (i % 31 == 20) text = std::string(250, '\r');
     log += text + "\n";
   }
   for (const std::string& tail : {std::string(), std::string(300, '\0'),             // padding after the records

@@ -29,6 +29,21 @@ constexpr uint64_t kBytesReadStep = 64 * 1024;
 
 int text_length(std::string_view text) { return static_cast<int>(text.size()); }
 
+// What the reader told of the log besides the lines passed over.
+struct ReadCounts {
+  uint64_t early_records = 0;  // of the skipped records, those before 1970
+  uint64_t first_early_line = 0;
+  uint64_t inexact_records = 0;
+  uint64_t first_inexact_line = 0;
+  std::string title_note;  // what the reader cannot take of the title line
+
+  // Why so many records were skipped.
+  const char* skip_cause(uint64_t skipped) const {
+    if (early_records == 0) return "a non-increasing timestamp";
+    return early_records == skipped ? "a time before 1970" : "a non-increasing timestamp or a time before 1970";
+  }
+};
+
 // One file's conversion, step by step. Each step logs its own failure.
 class FileConversion {
  public:
@@ -77,6 +92,7 @@ class FileConversion {
     outcome.frames = frames_kept_;
     outcome.skipped_records = skipped_records_;
     outcome.malformed_lines = malformed_lines_;
+    outcome.inexact_records = counts_.inexact_records;
     outcome.bytes = opened_as_.size;
     outcome.bytes_told = bytes_told_;
   }
@@ -147,6 +163,11 @@ class FileConversion {
     if (reader_ == nullptr) {
       if (log_enabled(LOG_ERROR)) log_write(LOG_ERROR, "Could not open log");
       return false;
+    }
+    reader_->name = input_;
+    if (!log_reader_title_note(reader_).empty() && log_enabled(LOG_WARN)) {
+      log_write(LOG_WARN, "Title line of %.*s: %s", text_length(input_), input_.data(),
+                log_reader_title_note(reader_).c_str());
     }
     return true;
   }
@@ -325,6 +346,8 @@ class FileConversion {
     skipped_records_ = reader_->skipped_records;
     malformed_lines_ = reader_->malformed_lines;
     first_malformed_line_ = reader_->first_malformed_line;
+    counts_ = ReadCounts{reader_->early_records, reader_->first_early_line, reader_->inexact_records,
+                         reader_->first_inexact_line, log_reader_title_note(reader_)};
     log_reader_free(reader_);
     reader_ = nullptr;
   }
@@ -348,6 +371,16 @@ class FileConversion {
                 static_cast<unsigned long long>(malformed_lines_), text_length(input_), input_.data(),
                 static_cast<unsigned long long>(first_malformed_line_));
     }
+    if (counts_.early_records > 0 && log_enabled(LOG_WARN)) {
+      log_write(LOG_WARN, "Skipping %llu record(s) before 1970 of %.*s, the first at line %llu",
+                static_cast<unsigned long long>(counts_.early_records), text_length(input_), input_.data(),
+                static_cast<unsigned long long>(counts_.first_early_line));
+    }
+    if (counts_.inexact_records > 0 && log_enabled(LOG_WARN)) {
+      log_write(LOG_WARN, "%llu inexact record(s) of %.*s, the first at line %llu",
+                static_cast<unsigned long long>(counts_.inexact_records), text_length(input_), input_.data(),
+                static_cast<unsigned long long>(counts_.first_inexact_line));
+    }
   }
 
   // Why the input must stay although it was converted; empty when nothing of
@@ -355,9 +388,13 @@ class FileConversion {
   std::string keep_reason() {
     std::string reason;
     if (skipped_records_ > 0) {
-      reason = std::to_string(skipped_records_) + " record(s) skipped for a non-increasing timestamp";
+      reason = std::to_string(skipped_records_) + " record(s) skipped for " + counts_.skip_cause(skipped_records_);
     } else if (malformed_lines_ > 0) {
       reason = std::to_string(malformed_lines_) + " malformed line(s)";
+    } else if (!counts_.title_note.empty()) {
+      reason = counts_.title_note;
+    } else if (counts_.inexact_records > 0) {
+      reason = std::to_string(counts_.inexact_records) + " inexact record(s)";
     } else if (other_content_) {
       reason = "output file " + output_path_ + " holds other content";
     } else if (link_at_name_) {
@@ -438,6 +475,7 @@ class FileConversion {
   uint64_t skipped_records_ = 0;
   uint64_t malformed_lines_ = 0;
   uint64_t first_malformed_line_ = 0;
+  ReadCounts counts_;
   uint64_t bytes_told_ = 0;  // bytes the observer was told of
 };
 

@@ -20,6 +20,7 @@ struct FileOutcome {
   uint64_t frames = 0;           // frame lines written
   uint64_t skipped_records = 0;  // records passed over for a non-increasing timestamp
   uint64_t malformed_lines = 0;  // record lines no logger writes
+  uint64_t inexact_records = 0;  // frames that say something other than their record line
   int64_t bytes = 0;             // the input's size
   uint64_t bytes_told = 0;       // what bytes_read was told of this file
   bool deleted = false;          // the input was removed

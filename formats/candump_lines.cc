@@ -9,8 +9,17 @@ namespace {
 using line_digits::kStoreSlack;
 
 
-// The identifier as SocketCAN keeps it: 11 or 29 bits.
-uint32_t identifier(const CanFrame& frame) { return frame.id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu); }
+// The identifier, 29 bits as every format keeps it, and whether it takes the
+// eight digits of an extended one. A standard identifier takes three digits:
+// below 0x800 as a frame on the bus has it, and up to 0xFFF where a log line
+// says more (an inexact record), which the readers of candump files
+// (python-can, can-utils' log2asc, both run for this) take as that standard
+// identifier still, as the other formats write it. They take no form of a
+// larger standard identifier (four to seven digits read as extended, or not
+// at all): it is written as an extended one, which keeps the identifier and
+// data that the other formats write, and loses only the standard flag.
+uint32_t identifier(const CanFrame& frame) { return frame.id & 0x1FFFFFFFu; }
+bool eight_digits(const CanFrame& frame) { return frame.extended || identifier(frame) > 0xFFF; }
 
 size_t data_count(const CanFrame& frame) {
   return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
@@ -31,7 +40,7 @@ static_assert(kLongestLine + kStoreSlack <= kCandumpLineRoom, "line room too sma
 }  // namespace
 
 void candump_line_append_reference(std::string* line, const CanFrame& frame) {
-  str_append_format(line, frame.extended ? "(%017.6f) can0 %08X" : "(%017.6f) can0 %03X", frame.timestamp,
+  str_append_format(line, eight_digits(frame) ? "(%017.6f) can0 %08X" : "(%017.6f) can0 %03X", frame.timestamp,
                     identifier(frame));
   if (frame.fd) {
     str_append_format(line, "##%X", fd_flags(frame));
@@ -52,7 +61,7 @@ char* candump_line_write(char* out, const CanFrame& frame) {
   out[0] = '(';
   char* p = line_digits::put_micros(out + 1, micros, 17, '0');
   memcpy(p, ") can0 ", 8);
-  p = digits::put_hex(p + 7, identifier(frame), frame.extended ? 8 : 3);
+  p = digits::put_hex(p + 7, identifier(frame), eight_digits(frame) ? 8 : 3);
   *p++ = '#';
   if (frame.fd) {
     p[0] = '#';

@@ -82,8 +82,10 @@ TEST(FormatLinesTest, ExamplesAndFieldForms) {
                                          "123456.500000 1  7FF             Tx   r 4\n",
                                          "(0978307199.500000) can0 7FF#R4\n",
                                          "978307199.500000,1,7FF,0,Tx,1,4,\n"}));
-  // Empty data; a standard identifier keeps 11 bits in candump only.
-  EXPECT_EQ(lines(1.0, data_frame(0xFFFF, {}, 1.0))[1], "(0000000001.000000) can0 7FF#\n");
+  // Empty data; a standard identifier beyond 11 bits (an inexact record) in
+  // candump: three digits up to FFF, else the eight of an extended one.
+  EXPECT_EQ(lines(1.0, data_frame(0xFFF, {}, 1.0))[1], "(0000000001.000000) can0 FFF#\n");
+  EXPECT_EQ(lines(1.0, data_frame(0x1000, {}, 1.0))[1], "(0000000001.000000) can0 00001000#\n");
   CanFrame fd = data_frame(0x126, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2.0);
   fd.fd = fd.brs = true;
   EXPECT_EQ(lines(0.02, fd)[0],
@@ -115,7 +117,7 @@ TEST(FormatLinesTest, FastBuildsMatchReferenceOnEdgeFrames) {
   const double values[] = {0.0, 0.001, 0.0078125, 9.9999995, 99999.9999995, 978307199.999, 1709648530.275,
                            0x1p35 + 0x1p-7, 0x1p36, 1e300, -0.0, -1.5, NAN, INFINITY};
   int declined = 0;
-  for (uint32_t id : {0u, 0x7FFu, 0x1FFFFFFFu, 0xFFFFFFFFu}) {
+  for (uint32_t id : {0u, 0x7FFu, 0x1000u, 0x1FFFFFFFu, 0xFFFFFFFFu}) {
     for (uint64_t flags = 0; flags < 64; ++flags) {
       for (int size : {0, 1, 7, 8, 12, 64}) {
         CanFrame frame = data_frame(id, {});

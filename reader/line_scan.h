@@ -38,29 +38,35 @@ inline uint64_t bytes_equal(uint64_t word, char byte) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// The bytes of word below 0x20 or from 0x80 up, each marked by its high bit.
+// The bytes of word below 0x20, DEL (0x7F) or from 0x80 up, each marked by
+// its high bit.
 inline uint64_t bytes_unusual(uint64_t word) {
   constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  // A byte below 0x20 has a carry-free sum with 0x60 below 0x80.
+  // A byte below 0x20 has a carry-free sum with 0x60 below 0x80; a byte whose
+  // low seven bits are all set reaches 0x80 with 1.
   const uint64_t below_space = ~((word & kLow7) + kOnes * 0x60) & kHigh;
-  return (below_space | word) & kHigh;
+  const uint64_t del = ((word & kLow7) + kOnes) & kHigh;
+  return (below_space | del | word) & kHigh;
 }
 
 // Copies the run of ordinary text at the start of from[0, count) to `to` and
 // returns its length: it ends at the first byte below 0x20 other than a tab,
-// or from 0x80 up (a line feed, a carriage return and a zero byte among
+// DEL, or from 0x80 up (a line feed, a carriage return and a zero byte among
 // them). Works sixteen or eight bytes at a time and may copy bytes of from
 // behind the run, never beyond count.
 inline size_t copy_plain_run(const char* from, size_t count, char* to) {
   size_t i = 0;
 #if defined(__SSE2__)
-  const __m128i spaces = _mm_set1_epi8(0x20);
+  const __m128i ones = _mm_set1_epi8(1);
+  const __m128i above_space = _mm_set1_epi8(0x21);
   const __m128i tabs = _mm_set1_epi8('\t');
   for (; i + 16 <= count; i += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), chunk);
-    // Signed: the bytes from 0x80 up are negative, so below 0x20 too.
-    const __m128i unusual = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, tabs), _mm_cmplt_epi8(chunk, spaces));
+    // Each byte plus 1, signed: DEL and the bytes from 0x80 up are negative
+    // then (0xFF wraps to 0), so below 0x21 with those below 0x20.
+    const __m128i unusual =
+        _mm_andnot_si128(_mm_cmpeq_epi8(chunk, tabs), _mm_cmplt_epi8(_mm_add_epi8(chunk, ones), above_space));
     const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(unusual));
     if (marks != 0) return i + static_cast<size_t>(__builtin_ctz(marks));
   }
@@ -73,7 +79,7 @@ inline size_t copy_plain_run(const char* from, size_t count, char* to) {
   }
   for (; i < count; ++i) {
     const unsigned char c = static_cast<unsigned char>(from[i]);
-    if ((c < 0x20 && c != '\t') || c >= 0x80) return i;
+    if ((c < 0x20 && c != '\t') || c >= 0x7F) return i;
     to[i] = static_cast<char>(c);
   }
   return count;

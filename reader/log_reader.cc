@@ -2,8 +2,10 @@
 // opening, and the record loop.
 #include "reader/log_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "log/log.h"
 #include "reader/line_scan.h"
@@ -76,6 +78,20 @@ bool skip_rest_of_line(LogReader* reader) {
   }
 }
 
+// Passes over the carriage returns that go on a line of nothing else, and
+// its line feed. Returns 1 when the line feed came (a blank line), 0 when the
+// input ended first, -1 when another byte came (the window stands at it).
+[[gnu::noinline, gnu::cold]] int rest_of_blank_line(LogReader* reader) {
+  for (;;) {
+    if (reader->window_at == reader->window_end && !refill_window(reader)) return 0;
+    while (reader->window_at < reader->window_end && *reader->window_at == '\r') ++reader->window_at;
+    if (reader->window_at == reader->window_end) continue;
+    if (*reader->window_at != '\n') return -1;
+    ++reader->window_at;
+    return 1;
+  }
+}
+
 // True when the bytes hold nothing but zeros and white space: what a logger
 // leaves behind when it lost power after reserving the space of its file.
 bool only_padding(const char* bytes, int64_t count) {
@@ -105,10 +121,15 @@ bool only_padding(const char* bytes, int64_t count) {
   for (;;) {
     if (reader->window_at == reader->window_end && !refill_window(reader)) break;
     if (budget == 0) {
-      // The buffer is full: the line ends here if its line feed follows.
+      // The buffer is full: the line ends here if its line feed follows. A
+      // line of nothing but carriage returns so far reads as it would if it
+      // were shorter: blank, or no line at the end of the input.
+      int blank;
       if (*reader->window_at == '\n') {
         ++reader->window_at;
         line[stored++] = '\n';
+      } else if (stored == 0 && (blank = rest_of_blank_line(reader)) >= 0) {
+        if (blank == 1) line[stored++] = '\n';
       } else {
         too_long = true;
         skip_rest_of_line(reader);
@@ -192,14 +213,50 @@ int read_title(LogReader* reader) {
   return header_seen ? length : 0;
 }
 
-// Fills column_kinds from the title line. False when it names no column.
+// Notes in the reader's title note what it cannot take of the title line:
+// the titles it does not know (or does not reach, after the seventh), and a
+// missing Timestamp, ID or Data column.
+void note_title_problems(LogReader* reader, const std::string& unknown) {
+  std::string& note = reader->title_note;
+  if (!unknown.empty()) note = "unknown column title(s) " + unknown;
+  std::vector<const char*> missing;
+  const ColumnKind* kinds = reader->column_kinds;
+  const ColumnKind* kinds_end = kinds + kColumnSlots;
+  if (std::find(kinds, kinds_end, COLUMN_TIMESTAMP) == kinds_end) missing.push_back("Timestamp");
+  if (std::find(kinds, kinds_end, COLUMN_ID) == kinds_end) missing.push_back("ID");
+  if (std::find(kinds, kinds_end, COLUMN_DATA) == kinds_end) missing.push_back("Data");
+  if (missing.empty()) return;
+  if (!note.empty()) note += "; ";
+  note += "no ";
+  for (size_t i = 0; i < missing.size(); ++i) {
+    note += i == 0 ? "" : i + 1 < missing.size() ? ", " : " or ";
+    note += missing[i];
+  }
+  note += " column";
+}
+
+// Fills column_kinds and title_fields from the title line, and notes what
+// the reader cannot take of it. False when it names no column.
 bool read_columns(LogReader* reader, int length) {
+  const char* text = reader->line;
+  const char* text_end = text + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  const char separator = reader->header.value_separator;
   bool recognised = false;
-  line_scan::split_fields(reader->line, length, reader->header.value_separator,
-                          [reader, &recognised](int column, const char* begin, const char* end) {
-                            reader->column_kinds[column] = column_kind(begin, end);
-                            recognised |= reader->column_kinds[column] != COLUMN_NONE;
-                          });
+  std::string unknown;
+  uint32_t column = 0;
+  for (const char* begin = text;; ++column) {
+    const void* found = separator == '\0' ? nullptr : memchr(begin, separator, static_cast<size_t>(text_end - begin));
+    const char* end = found != nullptr ? static_cast<const char*>(found) : text_end;
+    const ColumnKind kind = column < kColumnSlots ? column_kind(begin, end) : COLUMN_NONE;
+    if (column < kColumnSlots) reader->column_kinds[column] = kind;
+    recognised |= kind != COLUMN_NONE;
+    if (kind == COLUMN_NONE) unknown += (unknown.empty() ? "\"" : ", \"") + std::string(begin, end) + "\"";
+    if (found == nullptr) break;
+    begin = end + 1;
+  }
+  reader->title_fields = column + 1;
+  if (recognised) note_title_problems(reader, unknown);
   return recognised;
 }
 
@@ -211,8 +268,12 @@ RecordLayout record_layout_of(const LogReader* reader) {
                                                          COLUMN_LENGTH,    COLUMN_DATA, COLUMN_NONE};
   static constexpr ColumnKind kWithoutLost[kColumnSlots] = {COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID,  COLUMN_LENGTH,
                                                             COLUMN_DATA,      COLUMN_NONE, COLUMN_NONE};
-  if (memcmp(reader->column_kinds, kWithLost, sizeof kWithLost) == 0) return RECORD_LAYOUT_WITH_LOST;
-  if (memcmp(reader->column_kinds, kWithoutLost, sizeof kWithoutLost) == 0) return RECORD_LAYOUT_WITHOUT_LOST;
+  if (reader->title_fields == 6 && memcmp(reader->column_kinds, kWithLost, sizeof kWithLost) == 0) {
+    return RECORD_LAYOUT_WITH_LOST;
+  }
+  if (reader->title_fields == 5 && memcmp(reader->column_kinds, kWithoutLost, sizeof kWithoutLost) == 0) {
+    return RECORD_LAYOUT_WITHOUT_LOST;
+  }
   return RECORD_LAYOUT_GENERAL;
 }
 
@@ -235,6 +296,28 @@ bool open_log(LogReader* reader) {
 // Counts a record line passed over as malformed.
 void note_malformed(LogReader* reader) {
   if (reader->malformed_lines++ == 0) reader->first_malformed_line = reader->line_number;
+}
+
+// Skips the settled frame of the current line (not before 1970, not before
+// the last frame accepted), or accepts it and counts it when it is inexact.
+// Shared by the record loop and the settling of parsed chunks.
+[[gnu::always_inline]] inline Settled accept_or_skip(LogReader* reader, double timestamp, bool inexact) {
+  if (timestamp < reader->last_accepted_time) {
+    ++reader->skipped_records;
+    if (timestamp < 0) {
+      if (reader->early_records++ == 0) reader->first_early_line = reader->line_number;
+    } else {
+      if (reader->run_skipped++ == 0) {
+        reader->run_first_line = reader->line_number;
+        reader->run_first_time = timestamp;
+      }
+      reader->run_last_line = reader->line_number;
+    }
+    return Settled::kSkipped;
+  }
+  reader->last_accepted_time = timestamp;
+  if (inexact && reader->inexact_records++ == 0) reader->first_inexact_line = reader->line_number;
+  return Settled::kAccepted;
 }
 
 }  // namespace
@@ -262,14 +345,14 @@ int64_t log_reader_rewind(LogReader* reader) {
 }
 
 RECORD_LOOP_CLONES bool log_reader_next(LogReader* reader, CanFrame* frame) {
-  double skipped_at = 0.0;
   bool result = false;
   int length;
   while ((length = read_line(reader)) > 0) {
     ++reader->record_lines;
+    bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(frame);
-      record_parser::parse_record(reader, length, frame);
+      inexact = record_parser::parse_record(reader, length, frame);
     }
     if (reader->line_malformed) {
       note_malformed(reader);
@@ -277,20 +360,31 @@ RECORD_LOOP_CLONES bool log_reader_next(LogReader* reader, CanFrame* frame) {
     }
     if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
     frame->kind = RECORD_KIND_FRAME;
-    if (frame->timestamp < reader->last_accepted_time) {
-      skipped_at = reader->last_accepted_time;
-      ++reader->skipped_records;
-      continue;
-    }
-    reader->last_accepted_time = frame->timestamp;
+    if (accept_or_skip(reader, frame->timestamp, inexact) == Settled::kSkipped) continue;
     result = true;
     break;
   }
   if (!result && reader->stopped_at_zero) check_rest_after_zero(reader);
-  if (skipped_at > 0 && log_enabled(LOG_WARN)) {
-    log_write(LOG_WARN, "Skipping non-increasing timestamp: %f", skipped_at);
-  }
+  if (reader->run_skipped > 0) log_reader_warn_skipped(reader);
   return result;
+}
+
+void log_reader_warn_skipped(LogReader* reader) {
+  if (reader->run_skipped == 0) return;
+  if (log_enabled(LOG_WARN)) {
+    const int name_length = static_cast<int>(reader->name.size());
+    const auto first = static_cast<unsigned long long>(reader->run_first_line);
+    if (reader->run_skipped == 1) {
+      log_write(LOG_WARN, "Skipping non-increasing timestamp %f at line %llu of %.*s", reader->run_first_time, first,
+                name_length, reader->name.data());
+    } else {
+      log_write(LOG_WARN, "Skipping non-increasing timestamp %f at line %llu of %.*s, and %llu later record(s) to line %llu",
+                reader->run_first_time, first, name_length, reader->name.data(),
+                static_cast<unsigned long long>(reader->run_skipped - 1),
+                static_cast<unsigned long long>(reader->run_last_line));
+    }
+  }
+  reader->run_skipped = 0;
 }
 
 bool log_bytes_are_padding(const char* bytes, size_t size) {
@@ -317,9 +411,10 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
   while ((length = read_line(reader.get())) > 0) {
     ParsedRecord& record = out->records.emplace_back();
     record = ParsedRecord{};
+    bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(&frame);
-      record_parser::parse_record(reader.get(), length, &frame);
+      inexact = record_parser::parse_record(reader.get(), length, &frame);
     }
     if (reader->line_malformed) {
       record.flags = ParsedRecord::kMalformed;
@@ -330,7 +425,7 @@ void parse_chunk(const LogReader& setup, const char* bytes, size_t size, bool li
     record.length = frame.length;
     record.size = frame.data.size <= 8 ? frame.data.size : 8;
     record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0) |
-                   (reader->line_timed ? ParsedRecord::kTimed : 0);
+                   (reader->line_timed ? ParsedRecord::kTimed : 0) | (inexact ? ParsedRecord::kInexact : 0);
     memcpy(record.data, frame.data.bytes, 8);
   }
   out->lines = reader->line_number;
@@ -361,10 +456,5 @@ Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_
   frame->extended = (record.flags & ParsedRecord::kExtended) != 0;
   frame->transmitted = (record.flags & ParsedRecord::kTransmitted) != 0;
   frame->kind = RECORD_KIND_FRAME;
-  if (frame->timestamp < reader->last_accepted_time) {
-    ++reader->skipped_records;
-    return Settled::kSkipped;
-  }
-  reader->last_accepted_time = frame->timestamp;
-  return Settled::kAccepted;
+  return accept_or_skip(reader, frame->timestamp, (record.flags & ParsedRecord::kInexact) != 0);
 }

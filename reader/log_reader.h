@@ -4,13 +4,20 @@
 //
 // A record line that no logger writes becomes no frame and changes no
 // timestamp state: a line with control bytes other than tab and carriage
-// return, or bytes from 0x80 up; a zero byte after the first byte of a line; a
-// line longer than the line buffer (the rest of it is never read as a line of
-// its own); a Timestamp field that is no time. The reader counts such lines.
+// return (DEL among them), or bytes from 0x80 up; a zero byte after the first
+// byte of a line; a line longer than the line buffer (the rest of it is never
+// read as a line of its own); a Timestamp field that is no time. The reader
+// counts such lines.
+//
+// A record line that becomes a frame which says something other than the
+// line is inexact (see record_parser.h); the reader counts the inexact
+// records it hands out.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "frame/can_frame.h"
@@ -32,6 +39,9 @@ struct LogReader {
   LogHeader header;
   RecordClock clock;    // timestamp composition and wrap correction
   ColumnKind column_kinds[kColumnSlots];
+  uint32_t title_fields;   // fields of the title line, all of them (not only the first kColumnSlots)
+  std::string title_note;  // what the reader cannot take of the title line (log_reader_open); empty when nothing
+  std::string_view name;   // the log's name in messages; set by the caller
   double last_accepted_time;
   RecordLayout record_layout;  // chosen at open from column_kinds and the separator
 
@@ -51,11 +61,24 @@ struct LogReader {
   uint64_t line_number;           // lines read (header, title and records)
   uint64_t data_start_line;       // line_number at data_start
   uint64_t record_lines;          // record lines (frames, skipped and malformed)
-  uint64_t skipped_records;       // passed over for a timestamp before the last one
+  uint64_t skipped_records;       // passed over for a timestamp before the last one or before 1970
+  uint64_t early_records;         // those of them before 1970
+  uint64_t first_early_line;      // line number of the first of these, 0 for none
   uint64_t malformed_lines;       // passed over as no logger writes them
   uint64_t first_malformed_line;  // line number of the first of them, 0 for none
+  uint64_t inexact_records;       // frames handed out that say something other than their line
+  uint64_t first_inexact_line;    // line number of the first of them, 0 for none
   bool line_malformed;            // the line just read is one of them
   bool line_timed;                // the record just parsed had a Timestamp field
+  bool line_inexact;              // one of its fields is inexact (parse_record tells of the whole record)
+  int16_t stated_length;          // the number its Length field states
+
+  // The run of records skipped for a non-increasing timestamp since the last
+  // frame handed out: one warning tells of it (log_reader_warn_skipped).
+  uint64_t run_skipped;     // records in it, 0 for none
+  uint64_t run_first_line;  // the line of its first record
+  uint64_t run_last_line;   // the line of its last record
+  double run_first_time;    // the timestamp of its first record
 
   // The bytes of the input taken but not yet consumed from the stream (see
   // stream_look): the reader consumes them in one step when it refills.
@@ -91,8 +114,19 @@ void log_reader_free(LogReader* reader);
 int64_t log_reader_rewind(LogReader* reader);
 
 // Reads the next accepted record into frame. Returns false when no line is
-// left. Logs "Skipping non-increasing timestamp: %f" at most once per call.
+// left. Logs the warning of the records it skipped for a non-increasing
+// timestamp (log_reader_warn_skipped), at most once per call.
 bool log_reader_next(LogReader* reader, CanFrame* frame);
+
+// Logs the warning of the run of records skipped for a non-increasing
+// timestamp, when there is one ("Skipping non-increasing timestamp T at line
+// L of NAME", with the count and last line of a longer run), and ends it.
+void log_reader_warn_skipped(LogReader* reader);
+
+// What the reader cannot take of the title line ("" when it takes it all):
+// the column titles it does not know, and a missing Timestamp, ID or Data
+// column. The records are read all the same.
+inline const std::string& log_reader_title_note(const LogReader* reader) { return reader->title_note; }
 
 // True when a read of the input failed since the reader was opened.
 inline bool log_reader_failed(const LogReader* reader) { return reader->read_failed; }
@@ -110,7 +144,7 @@ using LogReaderPtr = std::unique_ptr<LogReader, decltype(&log_reader_free)>;
 
 // One record line of a chunk, parsed but not yet settled.
 struct ParsedRecord {
-  static constexpr uint8_t kExtended = 1, kTransmitted = 2, kMalformed = 4, kTimed = 8;
+  static constexpr uint8_t kExtended = 1, kTransmitted = 2, kMalformed = 4, kTimed = 8, kInexact = 16;
   double composed;  // its time before the wrap correction (record_clock_compose) when kTimed, else 0
   uint32_t id;
   uint8_t length;
@@ -141,7 +175,8 @@ enum class Settled { kAccepted, kSkipped, kMalformed };
 // Settles one parsed record as log_reader_next would, in order: counts it
 // (line_number is that of its line), corrects its time for a wrap of its
 // clock, applies the rule of non-decreasing timestamps, and fills frame with
-// it when it is accepted. Logs nothing.
+// it when it is accepted. Logs nothing: the caller calls
+// log_reader_warn_skipped before it hands on an accepted frame, and at the end.
 Settled log_reader_settle(LogReader* reader, const ParsedRecord& record, uint64_t line_number, CanFrame* frame);
 
 // Tells whether bytes holds anything but padding (zeros and white space).

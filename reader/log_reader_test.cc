@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -66,7 +67,8 @@ TEST(LogReader, TextsThatAreNoLog) {
 
 // A line holds at most 199 bytes other than its line feed; carriage returns
 // are dropped but count against that; the rest of a longer line is passed
-// over and the line is malformed ("!"). A zero byte ends a line's text (and
+// over and the line is malformed ("!"), but for a line of carriage returns
+// only, blank at any length. DEL is a control byte. A zero byte ends a line's text (and
 // makes it malformed); a line that starts with one ends the input.
 TEST(LogReader, Lines) {
   const std::string x199(199, 'x');
@@ -78,7 +80,9 @@ TEST(LogReader, Lines) {
            {x199 + "yz\nnext\n", {"!" + x199, "next\n"}},
            {x199 + "\ny\n", {x199 + "\n", "y\n"}},
            {std::string(100, '\r') + std::string(150, 'z') + "\n", {"!" + std::string(99, 'z')}},
-           {std::string(250, '\r') + "\nnext\n", {"!\r", "next\n"}},
+           {std::string(250, '\r') + "\nnext\n", {"\n", "next\n"}},
+           {std::string(250, '\r') + "x\r\nnext\n" + std::string(300, '\r'), {"!\r", "next\n"}},
+           {"xx\x7Fxxxxxxx\n", {"!xx\x7Fxxxxxxx\n"}},
            {"a\r\nb\n", {"a\n", "b\n"}},
            {std::string("ab\0cd\nxy", 8), {"!ab", "xy"}},
            {"a\tb\x01;\n\xC3\xA9\n", {"!a\tb\x01;\n", "!\xC3\xA9\n"}},
@@ -132,10 +136,26 @@ TEST(LogReader, Records) {
            // An empty field is the start time; of a long one the last 17 digits count.
            {"0\n# Time: 20240115T093000\n" + ms, {";1", "999920240115093001123;2"}, {"1 00 1705311000.000", "2 00 1705311001.123"}},
            {"0\n# Time: 20240115T0930012345\n" + ms, {";1"}, {"1 00 1705311001.234"}},
+           // The whole date in the field: the day after midnight is the next one.
+           {"0\n# Time: 20240305T235959\n", {"20240305235959500;1", "20240306000000100;2"},
+            {"1 00 1709683199.500", "2 00 1709683200.100"}},
        }) {
     std::string text = "# Value separator: \";\"\n# Time separator: \":\"\n# Time format: " + row.header + "Timestamp;ID\n";
     for (const std::string& record : row.records) text += record + "\n";
     EXPECT_EQ(frames_of(text), row.frames) << text;
+  }
+  // The start time (2024-03-05 23:59:59) is the time before the first record: one more than a second
+  // before it wraps, one a second before, at or after it does not. Per time format: the period, and
+  // what the field holds before the seconds.
+  const std::tuple<int, double, const char*> formats[] = {{0, 0, "23:59:"}, {1, 60, ""}, {2, 3600, "59:"},
+      {3, 86400, "23:59:"}, {4, 31 * 86400, "05T23:59:"}, {5, 365 * 86400, "0305T23:59:"}};
+  for (const auto& [format, period, head] : formats) {
+    for (const auto& [seconds, offset] : {std::pair{"57.999", -1.001 + period}, {"58.000", -1.0}, {"59.000", 0.0}, {"59.500", 0.5}}) {
+      char frame[64];
+      snprintf(frame, sizeof frame, "1 00 %.3f", 1709683199.0 + offset);
+      EXPECT_EQ(frames_of("# Value separator: \";\"\n# Time separator: \":\"\n" + ms + "# Time format: " + std::to_string(format) +
+                          "\n# Time: 20240305T235959\nTimestamp;ID\n" + head + seconds + ";1\n"), Lines{frame}) << format << seconds;
+    }
   }
   EXPECT_EQ(frames_of("# Value separator: \";\"\nType;ID\n0;1\n1;2\n8;3\n9;4\nx;5\n"),
             (Lines{"1 00 0.000", "2 10 0.000", "3 01 0.000", "4 11 0.000", "5 00 0.000"}));

@@ -54,6 +54,30 @@ void scan_time_template_library(const char* digits, unsigned numbers[7]) {
          &numbers[5], &numbers[6]);
 }
 
+bool id_field_exact(const char* begin, const char* end) {
+  using record_fields_detail::hex_value;
+  if (end - begin >= 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) begin += 2;
+  if (begin == end) return false;
+  int significant = 0;  // digits from the first that is not 0
+  for (const char* p = begin; p < end; ++p) {
+    const int digit = hex_value(*p);
+    if (digit < 0) return false;
+    if (digit > 0 || significant > 0) ++significant;
+  }
+  return significant <= 8;
+}
+
+int length_field_value(const char* begin, const char* end) {
+  if (begin == end) return -1;
+  int value = 0;
+  for (const char* p = begin; p < end; ++p) {
+    if (!record_fields_detail::is_digit(*p)) return -1;
+    value = value * 10 + (*p - '0');
+    if (value > 999) value = 999;
+  }
+  return value;
+}
+
 int64_t days_from_civil(int64_t year, unsigned month, unsigned day) {
   // Years start in March, so the leap day is the last day of its year.
   year -= month <= 2;

@@ -196,30 +196,47 @@ inline int64_t utc_seconds(const unsigned numbers[7], DayCache* cache) {
 // The fields of a frame, as the record parser hands them over.
 
 // "Type": the first character sets the extended and transmitted flags ("0"
-// neither, "1" extended, "8" transmitted, "9" both); any other leaves them.
-inline void parse_type(const char* begin, const char* end, CanFrame* frame) {
-  if (begin == end) return;
-  switch (*begin) {
-    case '0':
-      frame->extended = false;
-      frame->transmitted = false;
-      break;
-    case '1':
-      frame->extended = true;
-      frame->transmitted = false;
-      break;
-    case '8':
-      frame->extended = false;
-      frame->transmitted = true;
-      break;
-    case '9':
-      frame->extended = true;
-      frame->transmitted = true;
-      break;
-    default:
-      break;
-  }
+// neither, "1" extended, "8" transmitted, "9" both: the digit's bits 0 and
+// 3); any other leaves them. Returns whether the field is exact: one of those
+// four characters alone.
+inline bool parse_type(const char* begin, const char* end, CanFrame* frame) {
+  if (begin == end) return false;
+  const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(*begin)) - '0';
+  if (digit > 9 || ((0x303u >> digit) & 1) == 0) return false;
+  frame->extended = (digit & 1) != 0;
+  frame->transmitted = (digit & 8) != 0;
+  return end - begin == 1;
 }
+
+// Whether an ID field says exactly the number "%x" reads from it: after an
+// optional "0x" or "0X", one or more hexadecimal digits and nothing else, of
+// a value below 2^32.
+bool id_field_exact(const char* begin, const char* end);
+
+// "%x" of an ID field into *value (scan_hex_u32), and whether the field is
+// exact (id_field_exact). The usual field, one to eight digits, is read here.
+inline bool scan_id_field(const char* begin, const char* end, uint32_t* value) {
+  using record_fields_detail::hex_value;
+  if (end - begin >= 1 && end - begin <= 8) {
+    uint32_t number = 0;
+    int invalid = 0;
+    for (const char* p = begin; p < end; ++p) {
+      const int digit = hex_value(*p);
+      invalid |= digit;
+      number = (number << 4) | static_cast<uint32_t>(digit & 0xF);
+    }
+    if (invalid >= 0) {
+      *value = number;
+      return true;
+    }
+  }
+  scan_hex_u32(begin, end, value);
+  return id_field_exact(begin, end);
+}
+
+// The number a Length field states: its decimal digits (at least one, and
+// nothing else), as far as 999; -1 for any other field.
+int length_field_value(const char* begin, const char* end);
 
 // Reads the field of the n (1 to 8) characters before end as a hexadecimal
 // number into *value, eight characters at once; the 8 bytes before end must
@@ -287,8 +304,9 @@ inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
 
 // Up to 8 bytes, one per two characters; a lone last character is a byte of
 // its own. The count of bytes is the frame's length. The line is readable up
-// to limit.
-inline void parse_data(const char* begin, const char* end, const char* limit, CanFrame* frame) {
+// to limit. Returns whether the field is exact: pairs of hexadecimal digits,
+// at most 8 of them.
+[[gnu::always_inline]] inline bool parse_data(const char* begin, const char* end, const char* limit, CanFrame* frame) {
   using record_fields_detail::hex_value;
   const ptrdiff_t size = end - begin;
   const int pairs = size >= 16 ? 8 : static_cast<int>(size / 2);
@@ -323,4 +341,5 @@ inline void parse_data(const char* begin, const char* end, const char* limit, Ca
   }
   frame->data.size = length;
   frame->length = length;
+  return invalid >= 0 && size <= 16 && (size & 1) == 0;
 }

@@ -1,8 +1,19 @@
 // Parsing one record line into a frame: the line split into fields, each
 // field given to the parser of its column. Used by the log reader's record
 // loop only; everything here is inlined into it.
+//
+// The parse also tells whether the record is inexact, that is whether the
+// frame says something other than the line: fewer or more fields than the
+// title line; an ID, Length or Data field with a character that is no digit
+// of its base (after an optional "0x" for ID), or none; a Data field of odd
+// length or over 16 digits; a Length that differs from the number of data
+// bytes; a Type other than 0, 1, 8 and 9; an identifier beyond the frame's
+// range (0x7FF standard, 0x1FFFFFFF extended). The frame is the same either
+// way. On a well-formed line the test costs a few compares: each field's
+// own parser notes it where it leaves its fast path.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 
 #include "reader/line_scan.h"
@@ -44,6 +55,8 @@ inline void reset_frame(CanFrame* frame) {
 }
 
 // Gives the field [begin, end) of the given column kind to its parser.
+// A field found inexact sets line_inexact (a branch rarely taken); the
+// Length field's number goes to stated_length.
 [[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
                                                const char* end, CanFrame* frame) {
   switch (kind) {
@@ -51,26 +64,29 @@ inline void reset_frame(CanFrame* frame) {
       parse_timestamp(reader, begin, end, frame);
       break;
     case COLUMN_TYPE:
-      parse_type(begin, end, frame);
+      if (!parse_type(begin, end, frame)) reader->line_inexact = true;
       break;
     case COLUMN_ID:
       // "%x" of a field of five to eight digits, read at once; a shorter
       // field (a standard identifier) digit by digit.
       if (end - begin < 5 || end - begin > 8 || end - reader->line < 8 ||
           !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
-        scan_hex_u32(begin, end, &frame->id);
+        if (!scan_id_field(begin, end, &frame->id)) reader->line_inexact = true;
       }
       break;
     case COLUMN_LENGTH:
       // "%hhu" of a single digit, or by the general reader.
       if (end - begin == 1 && *begin >= '0' && *begin <= '9') {
         frame->length = static_cast<uint8_t>(*begin - '0');
+        reader->stated_length = frame->length;
       } else {
         scan_dec_u8(begin, end, &frame->length);
+        reader->stated_length = static_cast<int16_t>(length_field_value(begin, end));
+        if (reader->stated_length < 0) reader->line_inexact = true;
       }
       break;
     case COLUMN_DATA:
-      parse_data(begin, end, reader->line + sizeof reader->line, frame);
+      if (!parse_data(begin, end, reader->line + sizeof reader->line, frame)) reader->line_inexact = true;
       break;
     case COLUMN_LOST:
     case COLUMN_NONE:
@@ -79,12 +95,13 @@ inline void reset_frame(CanFrame* frame) {
 }
 
 // Parses the record line (length bytes of reader->line) whose columns are
-// kKinds, in this order, with nothing behind them. Returns false, having
-// parsed nothing, when the line's text is longer than 64 bytes or has fewer
-// fields than columns; the general path then takes it. Otherwise each field
-// goes to the parser of its column as split_fields would give it: a field
-// runs to the next separator, the last one to the next separator or the end
-// of the text, and fields beyond the columns are not parsed.
+// kKinds, in this order, with nothing behind them, also in the title line.
+// Returns false, having parsed nothing, when the line's text is longer than
+// 64 bytes or has fewer fields than columns; the general path then takes it.
+// Otherwise each field goes to the parser of its column as split_fields would
+// give it: a field runs to the next separator, the last one to the next
+// separator or the end of the text, and fields beyond the columns are not
+// parsed (but make the line inexact).
 template <ColumnKind... kKinds>
 [[gnu::always_inline]] inline bool parse_record_as(LogReader* reader, int length, CanFrame* frame) {
   const char* line = reader->line;
@@ -102,6 +119,7 @@ template <ColumnKind... kKinds>
     marks &= marks - 1;
   }
   ends[kFields - 1] = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
+  reader->line_inexact = marks != 0;
   const char* begin = line;
   size_t i = 0;
   auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
@@ -112,32 +130,51 @@ template <ColumnKind... kKinds>
   return true;
 }
 
-// Parses the fields of the record line (length bytes of reader->line) into
-// frame, each by the parser of its column; the timestamp is left as composed
-// (line_timed tells whether the line had one).
-[[gnu::always_inline]] inline void parse_record(LogReader* reader, int length, CanFrame* frame) {
-  reader->line_timed = false;
-  switch (reader->record_layout) {
-    case RECORD_LAYOUT_WITH_LOST:
-      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH,
-                          COLUMN_DATA>(reader, length, frame)) {
-        return;
-      }
-      break;
-    case RECORD_LAYOUT_WITHOUT_LOST:
-      if (parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
-              reader, length, frame)) {
-        return;
-      }
-      break;
-    case RECORD_LAYOUT_GENERAL:
-      break;
-  }
+// The fields of the line's text (length bytes of line, its line feed not
+// counted), all of them.
+inline uint32_t count_fields(const char* line, int length, char separator) {
+  const char* text_end = line + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  return separator == '\0' ? 1 : 1 + static_cast<uint32_t>(std::count(line, text_end, separator));
+}
+
+// The general path of parse_record: any column order, any count of fields.
+inline void parse_record_in_general(LogReader* reader, int length, CanFrame* frame) {
+  reader->line_inexact = count_fields(reader->line, length, reader->header.value_separator) != reader->title_fields;
+  reader->stated_length = -1;
   line_scan::split_fields(reader->line, length, reader->header.value_separator,
                           [reader, frame](int column, const char* begin, const char* end)
                               __attribute__((always_inline)) {
                                 parse_field(reader, reader->column_kinds[column], begin, end, frame);
                               });
+  // No Length field, or none that is a number (and so inexact already).
+  if (reader->stated_length < 0) reader->stated_length = frame->data.size;
+}
+
+// Parses the fields of the record line (length bytes of reader->line) into
+// frame, each by the parser of its column; the timestamp is left as composed
+// (line_timed tells whether the line had one). Returns whether the record is
+// inexact: whether the frame says something other than the line.
+[[gnu::always_inline]] inline bool parse_record(LogReader* reader, int length, CanFrame* frame) {
+  reader->line_timed = false;
+  bool parsed = false;
+  switch (reader->record_layout) {
+    case RECORD_LAYOUT_WITH_LOST:
+      parsed = parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
+          reader, length, frame);
+      break;
+    case RECORD_LAYOUT_WITHOUT_LOST:
+      parsed = parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(reader, length,
+                                                                                                   frame);
+      break;
+    case RECORD_LAYOUT_GENERAL:
+      break;
+  }
+  if (!parsed) parse_record_in_general(reader, length, frame);
+  // What the frame as a whole says: an identifier in its range, and as many
+  // data bytes as the Length field states.
+  const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;
+  return reader->line_inexact | (frame->id > id_limit) | (reader->stated_length != frame->data.size);
 }
 
 }  // namespace record_parser

@@ -1,5 +1,6 @@
 #include "reader/record_time.h"
 
+#include <cmath>
 #include <ctime>
 #include <initializer_list>
 
@@ -56,6 +57,13 @@ void record_clock_init(RecordClock* clock, const LogHeader& header) {
     if (!clock->time_drop[static_cast<unsigned char>(*p)]) clock->time_base[written++] = *p;
   }
   clock->time_format = header.time_format;
+  // The start time is the time before the first record for the wrap rule.
+  if (all_digits(clock->time_base, kTimeDigits)) {
+    unsigned numbers[7];
+    scan_time_template(clock->time_base, numbers);
+    const int64_t t = utc_seconds(numbers, &clock->day_cache);
+    clock->last_parsed_time = std::fma(static_cast<double>(numbers[6]), 0.001, static_cast<double>(t));
+  }
 }
 
 uint32_t wrap_period(uint8_t time_format, double ts) {

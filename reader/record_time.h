@@ -45,7 +45,7 @@ struct RecordClock {
   TimeFieldCache time_cache;   // the last timestamp field and its numbers
   // The wrap correction.
   uint32_t wrap_offset = 0;       // seconds added to every timestamp
-  double last_parsed_time = 0.0;  // the last timestamp settled
+  double last_parsed_time = 0.0;  // the last timestamp settled; before the first, the start time
 };
 
 // Prepares the clock for the header's separators, time format and start time.
@@ -149,7 +149,8 @@ bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int6
 
 // The timestamp of a composed field after the wrap correction, which it
 // updates: when it goes back by more than one second from the timestamp
-// settled before, the wrap period is added to it and to every later one.
+// settled before (for the first, from the header's start time), the wrap
+// period is added to it and to every later one.
 [[gnu::always_inline]] inline double record_clock_settle(RecordClock* clock, double composed) {
   double ts = static_cast<double>(clock->wrap_offset) + composed;
   if (ts < clock->last_parsed_time) {

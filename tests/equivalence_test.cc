@@ -112,18 +112,19 @@ struct ReferenceReader {
   // One record line of text from *at, carriage returns dropped; false when
   // none is left (the end, or a first byte of value 0). *malformed tells
   // whether a logger could have written it: at most 199 bytes other than
-  // the line feed, no control byte but tabs, no byte from 0x80 up.
+  // the line feed (or carriage returns only), no control byte but tabs, no
+  // DEL, no byte from 0x80 up.
   static bool next_line(const std::string& text, size_t* at, std::string* line, bool* malformed) {
     const size_t end = text.find('\n', *at);
     const std::string raw = text.substr(*at, end == std::string::npos ? std::string::npos : end - *at);
     *at = end == std::string::npos ? text.size() : end + 1;
     if ((raw.empty() && end == std::string::npos) || (!raw.empty() && raw[0] == '\0')) return false;
-    *malformed = raw.size() > 199;
+    *malformed = raw.size() > 199 && raw.find_first_not_of('\r') != std::string::npos;
     line->clear();
     for (char c : raw) {
       const unsigned char byte = static_cast<unsigned char>(c);
       if (c == '\r') continue;
-      *malformed |= (byte < 0x20 && c != '\t') || byte >= 0x80;
+      *malformed |= (byte < 0x20 && c != '\t') || byte >= 0x7F;
       line->push_back(c);
     }
     return true;
@@ -166,6 +167,10 @@ std::string reference_trace(const std::string& text, int version) {
     reader.header = log->header;
     memcpy(reader.columns, log->column_kinds, sizeof reader.columns);
     at = static_cast<size_t>(log->data_start);
+    // The start time (an empty field) is the time before the first record.
+    reader.last_parsed = -INFINITY;
+    double start_time;
+    if (!reader.timestamp("", &start_time)) reader.last_parsed = 0.0;
   }
   log_reader_free(log);
   stream_close(stream);
@@ -266,7 +271,7 @@ std::string random_hex(std::mt19937_64& random, int max_digits) {
   for (int i = static_cast<int>(random() % static_cast<uint64_t>(max_digits + 1)); i > 0; --i) {
     s.push_back("0123456789ABCDEFabcdef"[random() % 22]);
   }
-  if (random() % 6 == 0) s.insert(random() % (s.size() + 1), 1, "xX+- gG\t:0"[random() % 10]);
+  if (random() % 6 == 0) s.insert(random() % (s.size() + 1), 1, "xX+- gG\t:0\x7F"[random() % 11]);
   return random() % 20 == 0 ? "0x" + s : s;
 }
 

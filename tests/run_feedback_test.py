@@ -168,7 +168,8 @@ class ReportTest(TempCase):
             out.write("# Logger type: VorlatBeta\n")  # no session or split: refused
         with open(self.at("logs", "c.csv"), "w") as out:
             out.write("not a log\n")
-        write_log(self.at("logs", "k.txt"), 3, split=2, extra="00:00:00.000;0;1;0;\n00:00:00.001;0;1;0;\nbroken\n")
+        write_log(self.at("logs", "k.txt"), 3, split=2,
+                  extra="00:00:00.000;0;1;0;\n00:00:00.001;0;1;0;\nbroken\n00:00:00.005;0;800;1;11\n")
         write_log(os.fsencode(self.at("logs", "n")) + b"\xff\xfe.txt", 4, split=3)
         write_log(self.at("logs", "sub", "d.txt"), 5, split=4)
 
@@ -191,17 +192,17 @@ class ReportTest(TempCase):
                          [base + p for p in (b"logs/a.txt", b"logs/b.txt", b"logs/c.csv", b"logs/k.txt",
                                              b"logs/n\xff\xfe.txt", b"logs/sub/d.txt", b"missing.txt")])
         self.assertEqual(objects[4]["input"], self.at("logs", "n\ufffd\ufffd.txt"))
-        expected = {  # status, frames, skipped records, malformed lines, deleted
-            b"a.txt": ("converted", 2, 0, 0, True), b"b.txt": ("failed", 0, 0, 0, False),
-            b"c.csv": ("skipped", 0, 0, 0, False), b"k.txt": ("failed", 3, 2, 1, False),
-            b"n\xff\xfe.txt": ("converted", 4, 0, 0, True), b"d.txt": ("converted", 5, 0, 0, True),
-            b"missing.txt": ("failed", 0, 0, 0, False)}
+        expected = {  # status, frames, skipped records, malformed lines, inexact records, deleted
+            b"a.txt": ("converted", 2, 0, 0, 0, True), b"b.txt": ("failed", 0, 0, 0, 0, False),
+            b"c.csv": ("skipped", 0, 0, 0, 0, False), b"k.txt": ("failed", 4, 2, 1, 1, False),
+            b"n\xff\xfe.txt": ("converted", 4, 0, 0, 0, True), b"d.txt": ("converted", 5, 0, 0, 0, True),
+            b"missing.txt": ("failed", 0, 0, 0, 0, False)}
         for obj in objects:
             name = os.path.basename(path_of(obj, "input"))
-            self.assertEqual(list(obj)[:10], ["input", "output", "status", "reason", "frames", "skipped_records",
-                                              "malformed_lines", "bytes", "deleted", "seconds"])
+            self.assertEqual(list(obj)[:11], ["input", "output", "status", "reason", "frames", "skipped_records",
+                                              "malformed_lines", "inexact_records", "bytes", "deleted", "seconds"])
             self.assertEqual((obj["status"], obj["frames"], obj["skipped_records"], obj["malformed_lines"],
-                              obj["deleted"]), expected[name], obj)
+                              obj["inexact_records"], obj["deleted"]), expected[name], obj)
             self.assertEqual(obj["reason"] is None, obj["status"] != "failed", obj)
             self.assertEqual(obj["bytes"], sizes.get(path_of(obj, "input"), 0))
             self.assertEqual(os.path.exists(path_of(obj, "input")), name != b"missing.txt" and not obj["deleted"])
@@ -216,7 +217,7 @@ class ReportTest(TempCase):
         self.assertEqual(objects[6]["reason"], "Could not find input file/folder missing.txt")
         totals = {key: sum(o[src] for o in objects) for key, src in (
             ("frames", "frames"), ("bytes", "bytes"), ("skipped_records", "skipped_records"),
-            ("malformed_lines", "malformed_lines"), ("deleted", "deleted"))}
+            ("malformed_lines", "malformed_lines"), ("inexact_records", "inexact_records"), ("deleted", "deleted"))}
         for key, status in (("converted", "converted"), ("failed", "failed"), ("skipped", "skipped")):
             totals[key] = sum(o["status"] == status for o in objects)
         self.assertEqual(summary, dict(summary, summary=True, files=7, exit_status=9, **totals))

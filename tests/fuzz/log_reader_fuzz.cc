@@ -4,10 +4,11 @@
 // by several threads), and through a stream whose reads start failing.
 //
 // Checked: every way of reading gives the same header, columns, frames and
-// counts; accepted timestamps never decrease; a frame never holds more than
-// 8 data bytes; header texts stay terminated inside their fields; and a read
-// that failed is always flagged, so that the driver can never take a
-// cut-off input for a converted one.
+// counts (inexact records and their first line among them); accepted
+// timestamps never decrease; a frame never holds more than 8 data bytes;
+// header texts stay terminated inside their fields; and a read that failed
+// is always flagged, so that the driver can never take a cut-off input for a
+// converted one.
 #include <cstdarg>
 #include <deque>
 #include <functional>
@@ -65,9 +66,12 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
   } else {
     while (log_reader_next(reader, &frame)) take(frame);
   }
-  append(&text, "\n%llu %llu %llu %llu %d", static_cast<unsigned long long>(reader->record_lines),
-         static_cast<unsigned long long>(reader->skipped_records), static_cast<unsigned long long>(reader->malformed_lines),
-         static_cast<unsigned long long>(reader->first_malformed_line), log_reader_data_after_zero(reader));
+  append(&text, "\n%s|", reader->title_note.c_str());
+  for (uint64_t count : {reader->record_lines, reader->skipped_records, reader->malformed_lines, reader->first_malformed_line,
+                         reader->early_records, reader->first_early_line, reader->inexact_records, reader->first_inexact_line}) {
+    append(&text, "%llu ", static_cast<unsigned long long>(count));
+  }
+  append(&text, "%d", log_reader_data_after_zero(reader));
   *failed = log_reader_failed(reader);
   log_reader_free(reader);
   return text;
