@@ -9,6 +9,7 @@
 #include <string>
 
 #include "reader/log_reader.h"
+#include "reader/reader_state.h"
 #include "stream/stream.h"
 
 namespace {
@@ -41,16 +42,15 @@ const std::string& typical_log() {
 
 // Reads every frame of an opened reader; returns the count.
 int64_t read_all(Stream* stream) {
-  LogReader* reader = log_reader_open(stream);
+  std::unique_ptr<LogReader> reader = LogReader::open(stream, "bench.txt");
   if (reader == nullptr) return -1;
-  log_reader_rewind(reader);
-  CanFrame frame;
   int64_t frames = 0;
-  while (log_reader_next(reader, &frame)) {
+  auto take = [&frames](const CanFrame& frame) {
     benchmark::DoNotOptimize(frame);
     ++frames;
-  }
-  log_reader_free(reader);
+    return true;
+  };
+  reader->read(take);
   return frames;
 }
 
@@ -118,7 +118,7 @@ void BM_ReadLogLine(benchmark::State& state) {
   const std::string& text = typical_log();
   Stream* inner = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));
   Stream* stream = buffered_reader_new(inner, true, 65536);
-  static LogReader reader{};
+  static ReaderState reader{};
   reader.stream = stream;
   int64_t lines = 0;
   for (auto _ : state) {

@@ -2,7 +2,7 @@
 // log afterwards when that was asked for and nothing of it can be lost.
 #pragma once
 
-class HelperQueue;
+class WorkQueue;
 struct ConversionRun;
 struct FileTask;
 
@@ -14,4 +14,4 @@ struct FileTask;
 // in the task what became of it: its result (PATH_OK or PATH_FAILED), its
 // outcome and its messages (held in the task when hold_messages is set,
 // written as they come otherwise).
-void convert_file(const ConversionRun& run, HelperQueue* helpers, FileTask* task, bool hold_messages);
+void convert_file(const ConversionRun& run, WorkQueue* helpers, FileTask* task, bool hold_messages);

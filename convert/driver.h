@@ -18,10 +18,6 @@ enum PathResult : uint32_t {
   PATH_OTHER = 129,    // neither a regular file, a folder, nor missing
 };
 
-// The default read window (buffer_size negative) is as large as the file, but
-// never larger than this: the window's size changes no byte of the output.
-constexpr int64_t kDefaultWindowCap = 1024 * 1024;
-
 // What a run of the inputs gave.
 struct RunResult {
   uint32_t paths = PATH_OK;  // the OR of the path results

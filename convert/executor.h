@@ -16,9 +16,10 @@
 
 #include "convert/file_task.h"
 #include "convert/run.h"
+#include "reader/work_queue.h"
 #include "log/log.h"
 
-class Executor : public HelperQueue {
+class Executor : public WorkQueue {
  public:
   // Converts with run (borrowed): on this thread when run.options.jobs is
   // 1, else on that many threads (or as many as could be started).

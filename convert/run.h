@@ -1,10 +1,9 @@
 // What a conversion run is made of: the options it was asked for, and what
 // every converting thread shares. Each thread adds only the queue of help it
-// may give to a large log (HelperQueue).
+// may give to a large log (WorkQueue).
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 class FileSystem;
 class OutputTree;
@@ -27,20 +26,4 @@ struct ConversionRun {
   const OutputFormat* format = nullptr;  // what every output is written as
   RunOptions options;
   RunObserver* observer = nullptr;       // told what happens; may be missing
-};
-
-// Work that any converting thread may take on while it waits: the chunks of
-// a large log, parsed by every thread at once.
-class HelperQueue {
- public:
-  virtual ~HelperQueue() = default;
-  // Queues work for whichever thread comes first.
-  virtual void push(std::function<void()> work) = 0;
-  // Waits until done() holds, running queued work meanwhile. done() is
-  // looked at whenever notify() was called.
-  virtual void wait_until(const std::function<bool()>& done) = 0;
-  // Wakes the waiters, to look at their conditions again.
-  virtual void notify() = 0;
-  // Threads that take queued work.
-  virtual int threads() const = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "reader/reader_state.h"
+
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -12,22 +14,24 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // Opens a reader over text; nullptr when the text is no log.
-LogReaderPtr open(const std::string& text, Stream** stream) {
+std::unique_ptr<LogReader> open(const std::string& text, Stream** stream) {
   *stream = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));
-  return LogReaderPtr(log_reader_open(*stream), log_reader_free);
+  return LogReader::open(*stream, "log.txt");
 }
 
 // Every accepted frame of the log as "ID extended transmitted timestamp".
 Lines frames_of(const std::string& text) {
   Stream* stream;
-  LogReaderPtr reader = open(text, &stream);
+  std::unique_ptr<LogReader> reader = open(text, &stream);
   Lines frames;
-  CanFrame frame;
-  while (reader != nullptr && log_reader_next(reader.get(), &frame)) {
+  auto take = [&frames](const CanFrame& frame) {
     char line[64];
     snprintf(line, sizeof line, "%X %d%d %.3f", frame.id, frame.extended, frame.transmitted, frame.timestamp);
     frames.push_back(line);
-  }
+    return true;
+  };
+  if (reader != nullptr) reader->read(take);
+  reader.reset();
   stream_close(stream);
   return frames;
 }
@@ -48,9 +52,10 @@ TEST(LogReader, HeaderValues) {
                                          {"# Logger type: VorlatGamma", &LogHeader::logger_type, 2},
                                          {"# Logger type: VorlatBeta ", &LogHeader::logger_type, 0}}) {
     Stream* stream;
-    LogReaderPtr reader = open("# Value separator: \";\"\n" + row.line + "\n" + title, &stream);
+    std::unique_ptr<LogReader> reader = open("# Value separator: \";\"\n" + row.line + "\n" + title, &stream);
     ASSERT_NE(reader, nullptr) << row.line;
-    EXPECT_EQ(reader->header.*row.field, row.value) << row.line;
+    EXPECT_EQ(reader->header().*row.field, row.value) << row.line;
+    reader.reset();
     stream_close(stream);
   }
 }
@@ -88,7 +93,7 @@ TEST(LogReader, Lines) {
            {"a\tb\x01;\n\xC3\xA9\n", {"!a\tb\x01;\n", "!\xC3\xA9\n"}},
            {std::string("ab\n\0cd\nxy\n", 10), {"ab\n"}},
        }) {
-    LogReader reader{};
+    ReaderState reader{};
     reader.stream = memory_stream_new(row.text.data(), static_cast<int64_t>(row.text.size()));
     Lines lines;
     while (read_log_line(&reader) > 0) lines.push_back((reader.line_malformed ? "!" : "") + std::string(reader.line));

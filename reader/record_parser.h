@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "reader/line_scan.h"
-#include "reader/log_reader.h"
+#include "reader/reader_state.h"
 #include "reader/record_fields.h"
 #include "reader/record_time.h"
 
@@ -43,7 +43,7 @@ inline void reset_frame(CanFrame* frame) {
 // The Timestamp column: the composed time, before the wrap correction, which
 // the caller applies once the whole line is known to be well formed. A field
 // that is no time marks the line malformed.
-[[gnu::always_inline]] inline void parse_timestamp(LogReader* reader, const char* begin, const char* end,
+[[gnu::always_inline]] inline void parse_timestamp(ReaderState* reader, const char* begin, const char* end,
                                                    CanFrame* frame) {
   double composed;
   if (!record_clock_compose(&reader->clock, begin, end, reader->line + sizeof reader->line, &composed)) {
@@ -57,7 +57,7 @@ inline void reset_frame(CanFrame* frame) {
 // Gives the field [begin, end) of the given column kind to its parser.
 // A field found inexact sets line_inexact (a branch rarely taken); the
 // Length field's number goes to stated_length.
-[[gnu::always_inline]] inline void parse_field(LogReader* reader, ColumnKind kind, const char* begin,
+[[gnu::always_inline]] inline void parse_field(ReaderState* reader, ColumnKind kind, const char* begin,
                                                const char* end, CanFrame* frame) {
   switch (kind) {
     case COLUMN_TIMESTAMP:
@@ -103,7 +103,7 @@ inline void reset_frame(CanFrame* frame) {
 // separator or the end of the text, and fields beyond the columns are not
 // parsed (but make the line inexact).
 template <ColumnKind... kKinds>
-[[gnu::always_inline]] inline bool parse_record_as(LogReader* reader, int length, CanFrame* frame) {
+[[gnu::always_inline]] inline bool parse_record_as(ReaderState* reader, int length, CanFrame* frame) {
   const char* line = reader->line;
   const char* text_end = line + length;
   if (length > 0 && text_end[-1] == '\n') --text_end;
@@ -139,7 +139,7 @@ inline uint32_t count_fields(const char* line, int length, char separator) {
 }
 
 // The general path of parse_record: any column order, any count of fields.
-inline void parse_record_in_general(LogReader* reader, int length, CanFrame* frame) {
+inline void parse_record_in_general(ReaderState* reader, int length, CanFrame* frame) {
   reader->line_inexact = count_fields(reader->line, length, reader->header.value_separator) != reader->title_fields;
   reader->stated_length = -1;
   line_scan::split_fields(reader->line, length, reader->header.value_separator,
@@ -155,7 +155,7 @@ inline void parse_record_in_general(LogReader* reader, int length, CanFrame* fra
 // frame, each by the parser of its column; the timestamp is left as composed
 // (line_timed tells whether the line had one). Returns whether the record is
 // inexact: whether the frame says something other than the line.
-[[gnu::always_inline]] inline bool parse_record(LogReader* reader, int length, CanFrame* frame) {
+[[gnu::always_inline]] inline bool parse_record(ReaderState* reader, int length, CanFrame* frame) {
   reader->line_timed = false;
   bool parsed = false;
   switch (reader->record_layout) {

@@ -161,18 +161,18 @@ struct ReferenceReader {
 std::string reference_trace(const std::string& text, int version) {
   ReferenceReader reader;
   Stream* stream = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));
-  LogReader* log = log_reader_open(stream);
+  std::unique_ptr<LogReader> log = LogReader::open(stream, "log.txt");
   size_t at = text.size();
   if (log != nullptr) {
-    reader.header = log->header;
-    memcpy(reader.columns, log->column_kinds, sizeof reader.columns);
-    at = static_cast<size_t>(log->data_start);
+    reader.header = log->header();
+    memcpy(reader.columns, log->columns(), sizeof reader.columns);
+    at = static_cast<size_t>(log->data_start());
     // The start time (an empty field) is the time before the first record.
     reader.last_parsed = -INFINITY;
     double start_time;
     if (!reader.timestamp("", &start_time)) reader.last_parsed = 0.0;
   }
-  log_reader_free(log);
+  log.reset();
   stream_close(stream);
   std::string trace;
   double start = 0.0;

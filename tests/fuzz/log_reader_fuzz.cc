@@ -14,8 +14,6 @@
 #include <functional>
 #include <string>
 
-#include "convert/chunked_pass.h"
-#include "convert/run.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -37,10 +35,10 @@ void append(std::string* text, const char* format, ...) {
 // every record one by one or in chunks of chunk_bytes), as text; "" when it
 // is no log. *failed tells whether a read failed.
 std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
-  LogReader* reader = log_reader_open(stream);
+  std::unique_ptr<LogReader> reader = LogReader::open(stream, "log.txt");
   *failed = false;
   if (reader == nullptr) return "";
-  const LogHeader& h = reader->header;
+  const LogHeader& h = reader->header();
   CHECK(strnlen(h.hw_rev, sizeof h.hw_rev) < sizeof h.hw_rev && strnlen(h.fw_rev, sizeof h.fw_rev) < sizeof h.fw_rev &&
         strnlen(h.logger_id, sizeof h.logger_id) < sizeof h.logger_id &&
         strnlen(h.start_time_text, sizeof h.start_time_text) < sizeof h.start_time_text);
@@ -48,32 +46,30 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
   append(&text, "%d %s %s %s %d %d %a %s %d %d %d %d %d %d %d %u %u %lld|", h.logger_type, h.hw_rev, h.fw_rev, h.logger_id,
          h.session_no, h.split_no, h.start_time, h.start_time_text, h.value_separator, h.time_format, h.time_separator,
          h.time_separator_ms, h.date_separator, h.time_date_separator, h.bit_rate, h.silent_mode, h.cyclic_mode,
-         static_cast<long long>(reader->data_start));
-  for (ColumnKind kind : reader->column_kinds) append(&text, "%d ", kind);
-  log_reader_rewind(reader);
+         static_cast<long long>(reader->data_start()));
+  for (int i = 0; i < kColumnSlots; ++i) append(&text, "%d ", reader->columns()[i]);
   double last = -1e300;
   auto take = [&](const CanFrame& f) {
-    CHECK(f.data.size <= 8 && f.kind == 1 && f.channel == 1 && !(f.timestamp < last));
+    CHECK(f.data.size <= 8 && !(f.timestamp < last));
     last = f.timestamp;
-    append(&text, "\n%a %X %d%d%d%d%d%d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.fd, f.esi, f.brs, f.remote, f.length);
+    append(&text, "\n%a %X %d%d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.length);
     for (int i = 0; i < f.data.size; ++i) append(&text, "%02X", f.data.bytes[i]);
     return true;
   };
   test_support::InlineHelpers helpers;
-  CanFrame frame;
   if (chunk_bytes > 0) {
-    pass_frames_in_chunks(reader, &helpers, take, chunk_bytes);
+    reader->read(take, &helpers, chunk_bytes);
   } else {
-    while (log_reader_next(reader, &frame)) take(frame);
+    reader->read(take);
   }
-  append(&text, "\n%s|", reader->title_note.c_str());
-  for (uint64_t count : {reader->record_lines, reader->skipped_records, reader->malformed_lines, reader->first_malformed_line,
-                         reader->early_records, reader->first_early_line, reader->inexact_records, reader->first_inexact_line}) {
+  append(&text, "\n%s|", reader->title_note().c_str());
+  const ReadCounts c = reader->counts();
+  for (uint64_t count : {c.record_lines, c.skipped_records, c.malformed_lines, c.first_malformed_line, c.early_records,
+                         c.first_early_line, c.inexact_records, c.first_inexact_line}) {
     append(&text, "%llu ", static_cast<unsigned long long>(count));
   }
-  append(&text, "%d", log_reader_data_after_zero(reader));
-  *failed = log_reader_failed(reader);
-  log_reader_free(reader);
+  append(&text, "%d", reader->end() == ReadEnd::kDataAfterZero);
+  *failed = reader->end() == ReadEnd::kReadFailed;
   return text;
 }
 

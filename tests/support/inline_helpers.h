@@ -1,16 +1,16 @@
-// A helper queue that runs the queued work on the waiting thread, in the
-// order it came: the chunked pass without threads, the same on every run.
+// A work queue that runs the queued work on the waiting thread, in the order
+// it came: the chunked reading without threads, the same on every run.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <utility>
 
-#include "convert/run.h"
+#include "reader/work_queue.h"
 
 namespace test_support {
 
-class InlineHelpers : public HelperQueue {
+class InlineHelpers : public WorkQueue {
  public:
   // threads: as many converting threads as the pass is to plan for.
   explicit InlineHelpers(int threads = 2) : threads_(threads) {}

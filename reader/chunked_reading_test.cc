@@ -3,15 +3,12 @@
 // flags and warnings, wherever a wrap, a skipped record, a malformed line, an
 // inexact record or the end at a zero byte falls against a chunk boundary;
 // and every byte of the records counted as taken.
-#include "convert/chunked_pass.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
 
-#include "convert/run.h"
 #include "log/log.h"
 #include "reader/log_reader.h"
 #include "stream/stream.h"
@@ -26,44 +23,42 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
   std::vector<std::string> result;
   auto take = [&result](const CanFrame& f) {
     char line[128];
-    snprintf(line, sizeof line, "%.3f %X %d %d %u %d:", f.timestamp, f.id, f.extended, f.transmitted, f.length, f.kind);
+    snprintf(line, sizeof line, "%.3f %X %d %d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.length);
     result.push_back(line);
     for (int i = 0; i < f.data.size; ++i) result.back() += std::to_string(f.data.bytes[i]) + ",";
     return true;
   };
   Stream* stream = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));
-  LogReader* reader = log_reader_open(stream);
-  log_reader_rewind(reader);
-  const uint64_t taken_before = reader->bytes_taken;
+  std::unique_ptr<LogReader> reader = LogReader::open(stream, "log.txt");
+  const uint64_t taken_before = reader->bytes_taken();
   log_set_level(LOG_WARN);
   test_support::FdCapture capture(2);
-  CanFrame frame{};
   static std::mt19937 random(3);  // chunks planned for 1 to 3 threads
   test_support::InlineHelpers helpers(1 + static_cast<int>(random() % 3));
   if (chunk_bytes == 0) {
-    while (log_reader_next(reader, &frame)) take(frame);
+    reader->read(take);
   } else {
-    pass_frames_in_chunks(reader, &helpers, take, chunk_bytes);
+    reader->read(take, &helpers, chunk_bytes);
     // The status line follows these: all the records' bytes (up to the zero
     // bytes that end them).
-    if (!reader->stopped_at_zero) {
-      EXPECT_EQ(reader->bytes_taken - taken_before, text.size() - static_cast<size_t>(reader->data_start));
+    if (text.find('\0') == std::string::npos) {
+      EXPECT_EQ(reader->bytes_taken() - taken_before, text.size() - static_cast<size_t>(reader->data_start()));
     }
   }
-  for (uint64_t count : {reader->record_lines, reader->skipped_records, reader->malformed_lines,
-                         reader->first_malformed_line, reader->early_records, reader->first_early_line,
-                         reader->inexact_records, reader->first_inexact_line, uint64_t{reader->data_after_zero},
-                         uint64_t{reader->read_failed}}) {
+  const ReadCounts c = reader->counts();
+  for (uint64_t count : {c.record_lines, c.skipped_records, c.malformed_lines, c.first_malformed_line, c.early_records,
+                         c.first_early_line, c.inexact_records, c.first_inexact_line,
+                         static_cast<uint64_t>(reader->end())}) {
     result.push_back(std::to_string(count));
   }
   for (const std::string& warning : test_support::log_messages(capture.text())) result.push_back(warning);
   log_set_level(LOG_NONE);
-  log_reader_free(reader);
+  reader.reset();
   stream_close(stream);
   return result;
 }
 
-TEST(ChunkedPassTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
+TEST(ChunkedReadingTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
   std::string log =
       "# Session No.: 1\n# Split No.: 1\n# Time: 20240115T235959\n# Time format: 3\n# Value separator: \";\"\n"
       "# Time separator: \":\"\n# Time separator ms: \".\"\nTimestamp;Type;ID;Length;Data\n";
@@ -101,7 +96,7 @@ TEST(ChunkedPassTest, EveryChunkSizeGivesWhatTheReaderGivesOneByOne) {
 // Lines without a Timestamp field (the column is not the first), and lines
 // with two: a record's time is settled once, and only when it has one, so
 // the frames after such a line keep their day.
-TEST(ChunkedPassTest, LinesWithoutOrWithTwoTimesSettleAsOneByOne) {
+TEST(ChunkedReadingTest, LinesWithoutOrWithTwoTimesSettleAsOneByOne) {
   const std::string head = "# Time: 20240115T235959\n# Time format: 3\n# Value separator: \";\"\n"
                            "# Time separator: \":\"\n# Time separator ms: \".\"\n";
   const std::string records = "100;23:59:58.000;1;AA;23:59:58.500\n101\n103;23:59:59.000;1;BB;23:59:59.500\n";

@@ -1,4 +1,4 @@
-#include "convert/chunked_pass.h"
+#include "reader/chunked_reading.h"
 
 #include <atomic>
 #include <cerrno>
@@ -7,13 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "convert/run.h"
-#include "log/log.h"
-#include "reader/log_reader.h"
 #include "stream/stream.h"
 
 namespace {
-
 
 struct Chunk {
   std::string bytes;
@@ -26,7 +22,7 @@ struct Chunk {
 // Cuts the log into chunks at line ends, in order.
 class ChunkCutter {
  public:
-  ChunkCutter(LogReader* reader, size_t chunk_bytes) : reader_(reader), chunk_bytes_(chunk_bytes) {}
+  ChunkCutter(ReaderState* reader, size_t chunk_bytes) : reader_(reader), chunk_bytes_(chunk_bytes) {}
 
   // The next chunk; nullptr at the end of the log or after a failed read
   // (read_failed set).
@@ -52,10 +48,7 @@ class ChunkCutter {
     const int64_t got = stream_read(reader_->stream, carry_.data() + old_size, static_cast<int64_t>(chunk_bytes_));
     carry_.resize(old_size + static_cast<size_t>(got > 0 ? got : 0));
     if (got <= 0) end_ = true;
-    if (got < 0) {
-      reader_->read_failed = true;
-      reader_->read_error = errno;
-    }
+    if (got < 0) reader_note_read_failure(reader_, errno);
   }
 
   // The whole lines read so far as a chunk, the rest kept; nullptr when no
@@ -85,7 +78,7 @@ class ChunkCutter {
     return chunk;
   }
 
-  LogReader* reader_;
+  ReaderState* reader_;
   const size_t chunk_bytes_;
   std::string carry_;
   bool continues_ = false;
@@ -98,51 +91,49 @@ class ChunkCutter {
 // next accepted frame, and at the end.
 class Settler {
  public:
-  Settler(LogReader* reader, const std::function<bool(const CanFrame&)>& take)
-      : reader_(reader), take_(take), line_(reader->data_start_line) {}
+  Settler(ReaderState* reader, TakeFrame take) : reader_(reader), take_(take), line_(reader->data_start_line) {}
 
   // Settles one chunk, whose records are its lines one by one. False when
   // take refused a frame.
   bool settle(const Chunk& chunk) {
     CanFrame frame{};
     for (const ParsedRecord& record : chunk.parsed.records) {
-      if (log_reader_settle(reader_, record, ++line_, &frame) != Settled::kAccepted) continue;
-      log_reader_warn_skipped(reader_);
+      if (reader_settle(reader_, record, ++line_, &frame) != Settled::kAccepted) continue;
+      reader_warn_skipped(reader_);
       if (!take_(frame)) return false;
     }
     return true;
   }
 
   // The end of the records.
-  void finish() { log_reader_warn_skipped(reader_); }
+  void finish() { reader_warn_skipped(reader_); }
 
  private:
-  LogReader* reader_;
-  const std::function<bool(const CanFrame&)>& take_;
+  ReaderState* reader_;
+  TakeFrame take_;
   uint64_t line_;
 };
 
 // Reads the rest of the log after the zero byte that ended the records and
 // notes whether anything but padding follows it.
-void check_rest_after_zero(LogReader* reader, const std::deque<std::shared_ptr<Chunk>>& later, ChunkCutter* cutter) {
+void check_rest_after_zero(ReaderState* reader, const std::deque<std::shared_ptr<Chunk>>& later, ChunkCutter* cutter) {
   for (const auto& chunk : later) {
     if (reader->data_after_zero) return;
-    reader->data_after_zero = !log_bytes_are_padding(chunk->bytes.data(), chunk->bytes.size());
+    reader_check_after_zero(reader, chunk->bytes.data(), chunk->bytes.size());
   }
   while (!reader->data_after_zero) {
     std::shared_ptr<Chunk> chunk = cutter->next();
     if (chunk == nullptr) return;
-    reader->data_after_zero = !log_bytes_are_padding(chunk->bytes.data(), chunk->bytes.size());
+    reader_check_after_zero(reader, chunk->bytes.data(), chunk->bytes.size());
   }
 }
 
 }  // namespace
 
-bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::function<bool(const CanFrame&)>& take,
-                           size_t chunk_bytes) {
+bool read_in_chunks(ReaderState* reader, WorkQueue* helpers, TakeFrame take, size_t chunk_bytes) {
   // The parsers copy the reader's setup from here, never from the reader,
   // which the settling changes meanwhile.
-  auto setup = std::make_shared<const LogReader>(*reader);
+  auto setup = std::make_shared<const ReaderState>(*reader);
   const size_t in_flight = 2 * static_cast<size_t>(helpers->threads()) + 1;
   ChunkCutter cutter(reader, chunk_bytes);
   Settler settler(reader, take);
@@ -167,7 +158,7 @@ bool pass_frames_in_chunks(LogReader* reader, HelperQueue* helpers, const std::f
     if (!taken) break;
     if (front->parsed.ended_at_zero) {
       reader->stopped_at_zero = true;
-      reader->data_after_zero = front->parsed.data_after_zero;
+      if (front->parsed.data_after_zero) reader->data_after_zero = true;
       check_rest_after_zero(reader, chunks, &cutter);
       break;
     }

@@ -1,0 +1,72 @@
+#include "convert/input_log.h"
+
+#include <cerrno>
+
+namespace {
+
+std::string input_message(const char* what, std::string_view path) {
+  return std::string(what) + std::string(path);
+}
+
+}  // namespace
+
+InputLog::~InputLog() {
+  reader_.reset();
+  if (stream_ != nullptr) stream_close(stream_);
+}
+
+Status InputLog::open(int64_t buffer_size) {
+  if (!fs_->query(path_, &opened_as_).ok()) opened_as_ = EntryInfo{};
+  Status opened;
+  stream_ = fs_->open(path_, Access::kRead, &opened);
+  if (stream_ == nullptr) return Status::failure(input_message("Could not open input file ", path_), opened.error());
+  int64_t size = buffer_size;
+  if (size < 0) {
+    // The window holds the whole file, so the rewind to the first record
+    // costs no read; a large file is read through a window of the cap.
+    size = stream_size(stream_);
+    if (size > kDefaultWindowCap) size = kDefaultWindowCap;
+  }
+  if (size <= 0) return {};
+  Stream* buffered = buffered_reader_new(stream_, true, size);
+  if (buffered == nullptr) return Status::failure("Could not allocate buffer of size " + std::to_string(size));
+  stream_ = buffered;
+  return {};
+}
+
+Status InputLog::open_reader() {
+  reader_ = LogReader::open(stream_, std::string(path_));
+  if (reader_ == nullptr) return Status::failure("Could not open log");
+  return {};
+}
+
+Status InputLog::read_end() const {
+  switch (reader_->end()) {
+    case ReadEnd::kComplete:
+      break;
+    case ReadEnd::kReadFailed: {
+      const int error = reader_->read_error();
+      return Status::failure(input_message("Could not read input file ", path_), error != 0 ? error : EIO);
+    }
+    case ReadEnd::kDataAfterZero:
+      return Status::failure(input_message("Input file ", path_) + " holds data after zero bytes that end its records");
+  }
+  return {};
+}
+
+Status InputLog::close() {
+  reader_.reset();
+  Stream* stream = stream_;
+  stream_ = nullptr;
+  if (stream_close(stream) == 0) return {};
+  return Status::failure(input_message("Could not close input file after conversion: ", path_), errno);
+}
+
+const char* InputLog::change() const {
+  EntryInfo now;
+  if (fs_->query(path_, &now).ok() && now.kind == ENTRY_MISSING) return "it disappeared during the conversion";
+  if (now.kind == ENTRY_FILE && now.size == opened_as_.size && now.modified_ns == opened_as_.modified_ns) {
+    return nullptr;
+  }
+  return "it changed during the conversion";
+}

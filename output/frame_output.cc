@@ -1,0 +1,36 @@
+#include "output/frame_output.h"
+
+std::unique_ptr<FrameOutput> FrameOutput::create(OutputTree* tree, const std::string& path,
+                                                 const OutputFormat& format, Status* status) {
+  std::unique_ptr<FileSink> sink = FileSink::create(tree, path, status);
+  if (sink == nullptr) return nullptr;
+  return std::unique_ptr<FrameOutput>(new FrameOutput(std::move(sink), format));
+}
+
+FrameOutput::FrameOutput(std::unique_ptr<FileSink> sink, const OutputFormat& format)
+    : sink_(std::move(sink)), writer_(format.make_writer(*sink_)) {}
+
+bool FrameOutput::begin(const CanFrame& first) {
+  writer_->begin(first);
+  if (sink_->ok()) return true;
+  failed("Could not write CAN header");
+  return false;
+}
+
+void FrameOutput::failed(const char* what) {
+  if (status_.ok()) status_ = Status::failure(what, sink_->status().error());
+}
+
+OutputCommit FrameOutput::commit(bool durable) {
+  writer_->end();
+  if (!sink_->ok()) {
+    failed("Could not write CAN data");
+    sink_->discard();
+    OutputCommit result;
+    result.status = status_;
+    return result;
+  }
+  return sink_->commit(durable);
+}
+
+Status FrameOutput::discard() { return sink_->discard(); }
