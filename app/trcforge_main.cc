@@ -41,7 +41,6 @@ int watch_conversion(const RunConfig& config, RunReport* report) {
     observers.add(status_line.get());
   }
   if (report != nullptr) {
-    log_keep_error_texts();  // each failed file's reason, at any verbosity
     report->set_roots(config.root, config.output_fs()->root());
     observers.add(report);
   }

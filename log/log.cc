@@ -14,11 +14,9 @@
 #include <ctime>
 
 int32_t log_level = LOG_NONE;
-int32_t log_format_level = LOG_NONE;
 
 namespace {
 
-bool keep_error_texts = false;
 thread_local LogCapture* current_capture = nullptr;
 std::atomic<LogOutput> output_to{nullptr};
 
@@ -32,21 +30,9 @@ void write_out(const char* text, size_t length) {
   (void)ignored;
 }
 
-void update_format_level() {
-  log_format_level = keep_error_texts && log_level > LOG_ERROR ? LOG_ERROR : log_level;
-}
-
 }  // namespace
 
-void log_set_level(int32_t level) {
-  log_level = level;
-  update_format_level();
-}
-
-void log_keep_error_texts() {
-  keep_error_texts = true;
-  update_format_level();
-}
+void log_set_level(int32_t level) { log_level = level; }
 
 void log_capture_begin(LogCapture* capture) { current_capture = capture; }
 
@@ -258,12 +244,6 @@ void write_message(int32_t level, const char* format, va_list arguments) {
                                      static_cast<long>(syscall(SYS_gettid)));
   const int length = finish_line(buffer, context, std::string_view(raw, raw_length));
   LogCapture* capture = current_capture;
-  if (capture != nullptr && level >= LOG_ERROR && capture->first_error.empty()) {
-    // The message as formatted, cut where a line cuts the text of a message
-    // without anything to show differently.
-    capture->first_error.assign(raw, std::min(raw_length, static_cast<size_t>(kMaxText - context)));
-  }
-  if (keep_error_texts && level < log_level) return;  // formatted for its text only
   if (capture != nullptr && capture->hold) {
     capture->lines.append(buffer, static_cast<size_t>(length));
     return;

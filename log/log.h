@@ -22,30 +22,19 @@ enum LogLevel : int32_t {
 // Starts at LOG_NONE, so nothing is shown until the command line sets it.
 extern int32_t log_level;
 
-// The lowest level that is formatted at all: the output level, or LOG_ERROR
-// when errors are wanted for their text although they are not shown
-// (log_keep_error_texts).
-extern int32_t log_format_level;
-
 // Sets the output level.
 void log_set_level(int32_t level);
 
-// Makes every error message formatted, shown or not, so that a capture can
-// keep the text of its first error. Set once before any thread starts.
-void log_keep_error_texts();
-
-// True when a message of this level would be formatted.
-inline bool log_enabled(int32_t level) { return level >= log_format_level; }
+// True when a message of this level is shown.
+inline bool log_enabled(int32_t level) { return level >= log_level; }
 
 // The messages of one piece of work, taken by the thread that does it while
-// the capture is on (log_capture_begin): lines that would be shown are held
-// in `lines` instead of being written when `hold` is set (so that they can be
-// written in order later, log_write_held), and the message text of the first
-// error is kept whether shown or not, as formatted (its bytes, not as shown).
+// the capture is on (log_capture_begin): lines that are shown are held in
+// `lines` instead of being written when `hold` is set, so that they can be
+// written in order later (log_write_held).
 struct LogCapture {
   bool hold = false;
-  std::string lines;        // whole lines, line feeds included
-  std::string first_error;  // the message of the first error or fatal line, without its context
+  std::string lines;  // whole lines, line feeds included
 };
 
 // Sends the calling thread's messages to capture until log_capture_end.
