@@ -48,16 +48,14 @@ std::vector<CanFrame> make_frames() {
   int64_t ms = 1700000000000ll;
   for (CanFrame& frame : frames) {
     frame = CanFrame{};
-    frame.kind = 1;
-    frame.channel = 1;
     ms += 1 + next() % 2;
     frame.timestamp = static_cast<double>(ms) / 1000.0;
     frame.extended = next() % 4 == 0;
     frame.id = frame.extended ? next() & 0x1FFFFFFF : next() & 0x7FF;
     frame.transmitted = next() % 8 == 0;
-    frame.data.size = next() % 5 == 0 ? static_cast<uint8_t>(next() % 8) : 8;
-    for (uint8_t i = 0; i < frame.data.size; ++i) frame.data.bytes[i] = static_cast<uint8_t>(next());
-    frame.length = frame.data.size;
+    frame.size = next() % 5 == 0 ? static_cast<uint8_t>(next() % 8) : 8;
+    for (uint8_t i = 0; i < frame.size; ++i) frame.data[i] = static_cast<uint8_t>(next());
+    frame.length = frame.size;
   }
   return frames;
 }

@@ -20,7 +20,7 @@ constexpr uint32_t kIdentifierMask = 0x1FFFFFFF;
 // The longest line of the fast build: "%11.6f" of an offset below 2^36 (18
 // characters), " 1  ", the identifier field and its blank (16), "Rx   d ",
 // a two-digit length, a blank and 64 data bytes, the line feed.
-constexpr size_t kLongestLine = 18 + 4 + 16 + 7 + 2 + 1 + 3 * FrameData::kCapacity - 1 + 1;
+constexpr size_t kLongestLine = 18 + 4 + 16 + 7 + 2 + 1 + 3 * 8 - 1 + 1;
 static_assert(kLongestLine + kStoreSlack <= kAscLineRoom, "line room too small");
 
 // 10000-01-01 00:00:00 UTC in seconds since 1970.
@@ -45,24 +45,12 @@ void append_date(std::string* s, double time) {
   if (n > 0) s->append(text, static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1);
 }
 
-// The data length code of a CAN FD frame of length bytes.
-unsigned fd_length_code(unsigned length) {
-  static constexpr unsigned kLimits[] = {8, 12, 16, 20, 24, 32, 48};
-  for (unsigned code = 0; code < 7; ++code) {
-    if (length <= kLimits[code]) return code == 0 ? length : 8 + code;
-  }
-  return 15;
-}
-
 // The identifier as it stands in a line: hexadecimal, "x" behind an extended one.
 void identifier_text(char (&text)[16], const CanFrame& frame) {
   stbsp_snprintf(text, sizeof text, frame.extended ? "%Xx" : "%X", frame.id & kIdentifierMask);
 }
 
-size_t bytes_shown(const CanFrame& frame) {
-  if (frame.remote) return 0;
-  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
-}
+size_t bytes_shown(const CanFrame& frame) { return frame.size <= 8 ? frame.size : 8; }
 
 }  // namespace
 
@@ -80,24 +68,15 @@ void asc_line_append_reference(std::string* line, double offset, const CanFrame&
   char id[16];
   identifier_text(id, frame);
   const size_t count = bytes_shown(frame);
-  if (frame.fd) {
-    str_append_format(line, "%11.6f CANFD %3d %s %-15s %d %d %X %2d", offset, 1, direction, id,
-                      frame.brs ? 1 : 0, frame.esi ? 1 : 0, fd_length_code(frame.length),
-                      static_cast<int>(count));
-  } else {
-    str_append_format(line, "%11.6f 1  %-15s %-4s %c %X", offset, id, direction, frame.remote ? 'r' : 'd',
-                      static_cast<unsigned>(frame.length));
-  }
-  for (size_t i = 0; i < count; ++i) str_append_format(line, " %02X", frame.data.bytes[i]);
-  if (frame.fd) {
-    str_append_format(line, " 0 0 %X 0 0 0 0 0", 0x1000u | (frame.brs ? 0x2000u : 0u) | (frame.esi ? 0x4000u : 0u));
-  }
+  str_append_format(line, "%11.6f 1  %-15s %-4s %c %X", offset, id, direction, 'd',
+                    static_cast<unsigned>(frame.length));
+  for (size_t i = 0; i < count; ++i) str_append_format(line, " %02X", frame.data[i]);
   line->push_back('\n');
 }
 
 char* asc_line_write(char* out, double offset, const CanFrame& frame) {
   uint64_t micros;
-  if (frame.fd || !line_digits::fixed_point_micros(offset, &micros)) return nullptr;
+  if (!line_digits::fixed_point_micros(offset, &micros)) return nullptr;
   char* p = line_digits::put_micros(out, micros, 11, ' ');
   memcpy(p, " 1  ", 4);
   p += 4;
@@ -107,12 +86,11 @@ char* asc_line_write(char* out, double offset, const CanFrame& frame) {
   if (frame.extended) *id_end = 'x';
   p += 16;
   memcpy(p, frame.transmitted ? "Tx   d " : "Rx   d ", 8);
-  if (frame.remote) p[5] = 'r';
   p = digits::put_hex(p + 7, frame.length, 1);
   const size_t count = bytes_shown(frame);
   if (count != 0) {
     *p++ = ' ';
-    p = digits::put_spaced_hex(p, frame.data.bytes, count);
+    p = digits::put_spaced_hex(p, frame.data, count);
   }
   *p++ = '\n';
   return p;

@@ -12,21 +12,15 @@
 //      0.050000 1  CF00400x        Rx   d 8 F0 7D 7D F8 2C FF F0 7D
 //   End TriggerBlock
 //
-// A classic frame's line: the offset as "%11.6f", channel 1, the identifier
-// in hexadecimal ("x" behind an extended one) left-aligned in 15 characters,
-// the direction left-aligned in 4, "d" (a remote frame: "r") and the length
-// as "%X", then the data bytes. A CAN FD frame has a line of its own:
-//
-//      0.020000 CANFD   1 Rx 126             1 0 9 12 01 02 ... 0C 0 0 3000 0 0 0 0 0
-//
-// with its BRS and ESI bits, the data length code, the byte count as "%2d",
-// the bytes, then message duration and length (0: unknown), the flags
-// (0x1000 CAN FD, 0x2000 BRS, 0x4000 ESI), the CRC and four bit timings (0).
+// A frame's line: the offset as "%11.6f", channel 1, the identifier in
+// hexadecimal ("x" behind an extended one) left-aligned in 15 characters,
+// the direction left-aligned in 4, "d" (a data frame) and the length as
+// "%X", then the data bytes.
 //
 // Frame lines come in two builds that give the same bytes: a reference build
 // on stb_sprintf, and a fast build written in place that declines (returns
-// nullptr) a CAN FD frame and an offset outside the range where its rounding
-// provably agrees with stb_sprintf.
+// nullptr) an offset outside the range where its rounding provably agrees
+// with stb_sprintf.
 #pragma once
 
 #include <cstddef>

@@ -21,20 +21,12 @@ using line_digits::kStoreSlack;
 uint32_t identifier(const CanFrame& frame) { return frame.id & 0x1FFFFFFFu; }
 bool eight_digits(const CanFrame& frame) { return frame.extended || identifier(frame) > 0xFFF; }
 
-size_t data_count(const CanFrame& frame) {
-  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
-}
-
-// The digit of a CAN FD frame's flags.
-unsigned fd_flags(const CanFrame& frame) { return (frame.brs ? 1u : 0u) | (frame.esi ? 2u : 0u); }
-
-// A remote frame's length is written when it is one a classic frame can have.
-bool remote_length_shown(const CanFrame& frame) { return frame.length >= 1 && frame.length <= 8; }
+size_t data_count(const CanFrame& frame) { return frame.size <= 8 ? frame.size : 8; }
 
 // The longest line of the fast build: "(", a time below 2^36 (18
-// characters), ") can0 ", 8 identifier digits, "##", the flags digit, 64 data
-// bytes, the line feed.
-constexpr size_t kLongestLine = 1 + 18 + 7 + 8 + 3 + 2 * FrameData::kCapacity + 1;
+// characters), ") can0 ", 8 identifier digits, "#", 8 data bytes, the line
+// feed.
+constexpr size_t kLongestLine = 1 + 18 + 7 + 8 + 1 + 2 * 8 + 1;
 static_assert(kLongestLine + kStoreSlack <= kCandumpLineRoom, "line room too small");
 
 }  // namespace
@@ -42,16 +34,8 @@ static_assert(kLongestLine + kStoreSlack <= kCandumpLineRoom, "line room too sma
 void candump_line_append_reference(std::string* line, const CanFrame& frame) {
   str_append_format(line, eight_digits(frame) ? "(%017.6f) can0 %08X" : "(%017.6f) can0 %03X", frame.timestamp,
                     identifier(frame));
-  if (frame.fd) {
-    str_append_format(line, "##%X", fd_flags(frame));
-    str_append_hex(line, frame.data.data(), data_count(frame), 0, true);
-  } else if (frame.remote) {
-    line->append("#R");
-    if (remote_length_shown(frame)) str_append_format(line, "%d", frame.length);
-  } else {
-    line->push_back('#');
-    str_append_hex(line, frame.data.data(), data_count(frame), 0, true);
-  }
+  line->push_back('#');
+  str_append_hex(line, frame.data, data_count(frame), 0, true);
   line->push_back('\n');
 }
 
@@ -63,16 +47,7 @@ char* candump_line_write(char* out, const CanFrame& frame) {
   memcpy(p, ") can0 ", 8);
   p = digits::put_hex(p + 7, identifier(frame), eight_digits(frame) ? 8 : 3);
   *p++ = '#';
-  if (frame.fd) {
-    p[0] = '#';
-    p[1] = digits::kHexDigits[fd_flags(frame)];
-    p = digits::put_packed_hex(p + 2, frame.data.bytes, data_count(frame));
-  } else if (frame.remote) {
-    *p++ = 'R';
-    if (remote_length_shown(frame)) *p++ = static_cast<char>('0' + frame.length);
-  } else {
-    p = digits::put_packed_hex(p, frame.data.bytes, data_count(frame));
-  }
+  p = digits::put_packed_hex(p, frame.data, data_count(frame));
   *p++ = '\n';
   return p;
 }

@@ -4,11 +4,10 @@
 //   (1718090102.050000) can0 0CF00400#F07D7DF82CFFF07D
 //
 // The time is the frame's, in seconds since 1970 UTC as "%017.6f"; the
-// identifier is "%03X" of its 11 bits for a standard frame, "%08X" of its
-// 29 bits for an extended one; the data bytes are uppercase hexadecimal
-// pairs without separators ("123#" for none). A remote frame is "ID#R",
-// followed by its length when that is 1 to 8; a CAN FD frame is "ID##F" and
-// its bytes, F the flags digit (1 BRS, 2 ESI).
+// identifier is "%03X" for a standard frame, "%08X" of its 29 bits for an
+// extended one (see candump_lines.cc for a standard identifier above 0x7FF);
+// the data bytes are uppercase hexadecimal pairs without separators ("123#"
+// for none).
 //
 // Two builds give the same bytes: a reference build on stb_sprintf, and a
 // fast build written in place that declines (returns nullptr) a time outside
@@ -24,9 +23,8 @@
 void candump_line_append(std::string* line, const CanFrame& frame);
 void candump_line_append_reference(std::string* line, const CanFrame& frame);
 
-// Room a caller gives candump_line_write: its longest line (a time of 11
-// integer digits, a CAN FD frame of 64 bytes: 166 characters) plus the bytes
-// its whole-word stores may write beyond a field.
+// Room a caller gives candump_line_write: its longest line plus the bytes its
+// whole-word stores may write beyond a field.
 constexpr size_t kCandumpLineRoom = 192;
 
 // The fast build of candump_line_append, written at out (kCandumpLineRoom

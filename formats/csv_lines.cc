@@ -11,24 +11,21 @@ using line_digits::kStoreSlack;
 
 constexpr uint32_t kIdentifierMask = 0x1FFFFFFF;
 
-size_t bytes_shown(const CanFrame& frame) {
-  if (frame.remote) return 0;
-  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
-}
+size_t bytes_shown(const CanFrame& frame) { return frame.size <= 8 ? frame.size : 8; }
 
 // The longest line of the fast build: a time below 2^36 (18 characters),
-// ",1,", 8 identifier digits, ",0,Rx,0,", a length of 3 digits, a comma, 64
+// ",1,", 8 identifier digits, ",0,Rx,0,", a length of 3 digits, a comma, 8
 // data bytes, the line feed.
-constexpr size_t kLongestLine = 18 + 3 + 8 + 8 + 3 + 1 + 3 * FrameData::kCapacity - 1 + 1;
+constexpr size_t kLongestLine = 18 + 3 + 8 + 8 + 3 + 1 + 3 * 8 - 1 + 1;
 static_assert(kLongestLine + kStoreSlack <= kCsvLineRoom, "line room too small");
 
 }  // namespace
 
 void csv_line_append_reference(std::string* line, const CanFrame& frame) {
   str_append_format(line, "%.6f,1,%X,%d,%s,%d,%d,", frame.timestamp, frame.id & kIdentifierMask,
-                    frame.extended ? 1 : 0, frame.transmitted ? "Tx" : "Rx", frame.remote ? 1 : 0,
+                    frame.extended ? 1 : 0, frame.transmitted ? "Tx" : "Rx", 0,
                     static_cast<int>(frame.length));
-  str_append_hex(line, frame.data.data(), bytes_shown(frame), ' ', true);
+  str_append_hex(line, frame.data, bytes_shown(frame), ' ', true);
   line->push_back('\n');
 }
 
@@ -38,13 +35,13 @@ char* csv_line_write(char* out, const CanFrame& frame) {
   char* p = line_digits::put_micros(out, micros, 0, ' ');
   memcpy(p, ",1,", 4);
   p = digits::put_hex(p + 3, frame.id & kIdentifierMask, 1);
-  // ",e,Rx,r,": the two flags and the direction in one store.
+  // ",e,Rx,0,": the extended flag, the direction and the remote flag (a log
+  // gives no remote frames) in one store.
   memcpy(p, frame.transmitted ? ",0,Tx,0," : ",0,Rx,0,", 8);
   p[1] = frame.extended ? '1' : '0';
-  p[6] = frame.remote ? '1' : '0';
   p = digits::put_small(p + 8, frame.length);
   *p++ = ',';
-  p = digits::put_spaced_hex(p, frame.data.bytes, bytes_shown(frame));
+  p = digits::put_spaced_hex(p, frame.data, bytes_shown(frame));
   *p++ = '\n';
   return p;
 }

@@ -5,10 +5,10 @@
 //   1709648530.275000,1,2A1,0,Rx,0,4,B6 72 A8 72
 //
 // The time is the frame's, in seconds since 1970 UTC as "%.6f"; channel 1;
-// the identifier's 29 bits as "%X"; extended and remote 0 or 1; Rx or Tx;
-// the length in decimal; the data bytes as uppercase pairs with one blank
-// between them (none for a remote frame). No field holds a comma or a quote,
-// so none is quoted.
+// the identifier's 29 bits as "%X"; extended 0 or 1; Rx or Tx; remote 0 (a
+// log gives no remote frames); the length in decimal; the data bytes as
+// uppercase pairs with one blank between them. No field holds a comma or a
+// quote, so none is quoted.
 //
 // Two builds give the same bytes: a reference build on stb_sprintf, and a
 // fast build written in place that declines (returns nullptr) a time outside

@@ -74,28 +74,19 @@ TEST(FormatLinesTest, ExamplesAndFieldForms) {
                                     "   0.050000 1  CF00400x        Rx   d 8 F0 7D 7D F8 2C FF F0 7D\n",
                                     "(1718090102.050000) can0 0CF00400#F07D7DF82CFFF07D\n",
                                     "1718090102.050000,1,CF00400,1,Rx,0,8,F0 7D 7D F8 2C FF F0 7D\n"}));
-  // A transmitted remote frame, a widened offset, a time before 2001.
-  CanFrame remote = data_frame(0x7FF, {}, 978307199.5);
-  remote.remote = remote.transmitted = true;
-  remote.length = 4;
-  EXPECT_EQ(lines(123456.5, remote), (std::array<std::string, 3>{
-                                         "123456.500000 1  7FF             Tx   r 4\n",
-                                         "(0978307199.500000) can0 7FF#R4\n",
-                                         "978307199.500000,1,7FF,0,Tx,1,4,\n"}));
+  // A transmitted frame whose length says more than its bytes, a widened
+  // offset, a time before 2001.
+  CanFrame sent = data_frame(0x7FF, {}, 978307199.5);
+  sent.transmitted = true;
+  sent.length = 4;
+  EXPECT_EQ(lines(123456.5, sent), (std::array<std::string, 3>{
+                                       "123456.500000 1  7FF             Tx   d 4\n",
+                                       "(0978307199.500000) can0 7FF#\n",
+                                       "978307199.500000,1,7FF,0,Tx,0,4,\n"}));
   // Empty data; a standard identifier beyond 11 bits (an inexact record) in
   // candump: three digits up to FFF, else the eight of an extended one.
   EXPECT_EQ(lines(1.0, data_frame(0xFFF, {}, 1.0))[1], "(0000000001.000000) can0 FFF#\n");
   EXPECT_EQ(lines(1.0, data_frame(0x1000, {}, 1.0))[1], "(0000000001.000000) can0 00001000#\n");
-  CanFrame fd = data_frame(0x126, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2.0);
-  fd.fd = fd.brs = true;
-  EXPECT_EQ(lines(0.02, fd)[0],
-            "   0.020000 CANFD   1 Rx 126             1 0 9 12 01 02 03 04 05 06 07 08 09 0A 0B 0C"
-            " 0 0 3000 0 0 0 0 0\n");
-  EXPECT_EQ(lines(0.02, fd)[1], "(0000000002.000000) can0 126##10102030405060708090A0B0C\n");
-  fd.brs = false;
-  fd.esi = true;
-  EXPECT_EQ(lines(0.02, fd)[0].substr(41, 8), "0 1 9 12");
-  EXPECT_EQ(lines(0.02, fd)[1].substr(28, 3), "##2");
 }
 
 TEST(FormatLinesTest, AscHeaderDatesAreTheFirstFrameTimeInUtc) {
@@ -118,13 +109,13 @@ TEST(FormatLinesTest, FastBuildsMatchReferenceOnEdgeFrames) {
                            0x1p35 + 0x1p-7, 0x1p36, 1e300, -0.0, -1.5, NAN, INFINITY};
   int declined = 0;
   for (uint32_t id : {0u, 0x7FFu, 0x1000u, 0x1FFFFFFFu, 0xFFFFFFFFu}) {
-    for (uint64_t flags = 0; flags < 64; ++flags) {
-      for (int size : {0, 1, 7, 8, 12, 64}) {
+    for (uint64_t flags = 0; flags < 4; ++flags) {
+      for (int size : {0, 1, 7, 8}) {
         CanFrame frame = data_frame(id, {});
         test_support::set_frame_flags(&frame, flags);
-        for (int i = 0; i < 64; ++i) frame.data.bytes[i] = static_cast<uint8_t>(i * 37 + 5);
-        frame.data.size = static_cast<uint8_t>(size);
-        frame.length = static_cast<uint8_t>(size == 64 ? 255 : size);
+        for (int i = 0; i < 8; ++i) frame.data[i] = static_cast<uint8_t>(i * 37 + 5);
+        frame.size = static_cast<uint8_t>(size);
+        frame.length = static_cast<uint8_t>(size == 7 ? 255 : size);
         for (double value : values) {
           frame.timestamp = value;
           expect_builds_agree(value, frame, &declined);

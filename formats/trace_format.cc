@@ -23,9 +23,6 @@ class TraceWriter final : public FormatWriter {
   }
 
   void write(const CanFrame& frame) override {
-    // Version 1.1 has no line for a CAN FD frame: it is passed over without
-    // using a number.
-    if (kVersion == 1 && frame.fd) return;
     const double offset = (frame.timestamp - start_time_) * 1000.0;
     const int64_t number = message_number_++;
     write_text_line<kTraceLineRoom>(

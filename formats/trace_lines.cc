@@ -143,24 +143,14 @@ inline char* put_direction(char* out, bool transmitted) {
 
 // Longest line that the fast build writes: a 19-digit number, an offset below
 // 2^40 (13 integer digits, a point, 3 decimals), the fixed fields, a standard
-// identifier of 8 digits, and 64 data bytes. The writers store whole words:
+// identifier of 8 digits, and 8 data bytes. The writers store whole words:
 // a field may be written up to 16 bytes beyond its end before the next field
 // overwrites the rest, so the buffer keeps that much room behind the line.
 constexpr size_t kFastLineMax =
-    20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 + 3 * FrameData::kCapacity + 1;
+    20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 + 3 * 8 + 1;
 static_assert(kFastLineMax + 16 <= kTraceLineRoom, "line room too small");
 
 }  // namespace
-
-const char* trace_frame_type(const CanFrame& frame) {
-  if (frame.fd) {
-    if (frame.esi && frame.brs) return "BI";
-    if (frame.brs) return "FB";
-    if (frame.esi) return "FE";
-    return "FD";
-  }
-  return frame.remote ? "RR" : "DT";
-}
 
 int format_offset_fast(char* out, double value, int width, int decimals) {
   if (decimals == 3) return format_fixed<3>(out, value, width);
@@ -189,12 +179,7 @@ char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFra
   p = digits::put_small(p, frame.length);
   *p++ = ' ';
   *p++ = ' ';
-  if (frame.remote) {
-    memcpy(p, "RTR", 3);
-    p += 3;
-  } else {
-    p = digits::put_spaced_hex(p, frame.data.data(), trace_data_count(frame));
-  }
+  p = digits::put_spaced_hex(p, frame.data, trace_data_count(frame));
   *p++ = '\n';
   return p;
 }
@@ -207,10 +192,10 @@ char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFra
   if (n == 0) return nullptr;
   p += n;
   *p++ = ' ';
-  memcpy(p, trace_frame_type(frame), 2);
+  memcpy(p, kTraceFrameType, 2);
   p += 2;
   *p++ = ' ';
-  p = digits::put_small(p, frame.channel);
+  *p++ = '0' + kTraceChannel;
   const uint32_t identifier = frame.id & kTraceIdentifierMask;
   if (frame.extended) {
     *p++ = ' ';
@@ -229,7 +214,7 @@ char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFra
     memcpy(p, "   ", 3);
     p += 3;
   }
-  if (!frame.remote) p = digits::put_spaced_hex(p, frame.data.data(), trace_data_count(frame));
+  p = digits::put_spaced_hex(p, frame.data, trace_data_count(frame));
   *p++ = '\n';
   return p;
 }

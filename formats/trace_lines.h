@@ -26,8 +26,7 @@
 void trace_append_start_value(std::string* s, double start_time);
 
 // Appends one frame line (line feed included) with message number number and
-// time offset offset (milliseconds) in the layout of version 1.1 or 2.1. The
-// version 1.1 layout has no form for a CAN FD frame; callers skip those.
+// time offset offset (milliseconds) in the layout of version 1.1 or 2.1.
 void trace_line_v1_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
 void trace_line_v2_append(std::string* line, int64_t number, double offset, const CanFrame& frame);
 
@@ -55,13 +54,15 @@ void trace_line_v2_append_reference(std::string* line, int64_t number, double of
 // then nothing usable was written and the caller formats with stb_sprintf.
 int format_offset_fast(char* out, double value, int width, int decimals);
 
-// Type column of a version 2.1 line ("DT", "RR", "FD", "FB", "FE", "BI").
-const char* trace_frame_type(const CanFrame& frame);
+// The type column of a version 2.1 line: every frame of a log is a data
+// frame ("DT"), on the logger's bus 1.
+inline constexpr char kTraceFrameType[] = "DT";
+constexpr int kTraceChannel = 1;
 
 // The identifier bits a trace line shows.
 constexpr uint32_t kTraceIdentifierMask = 0x1FFFFFFF;
 
 // Data bytes a line shows: the frame's byte string, never beyond its storage.
 inline size_t trace_data_count(const CanFrame& frame) {
-  return frame.data.size <= FrameData::kCapacity ? frame.data.size : FrameData::kCapacity;
+  return frame.size <= 8 ? frame.size : 8;
 }

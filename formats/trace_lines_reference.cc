@@ -45,11 +45,7 @@ void trace_line_v1_append_reference(std::string* line, int64_t number, double of
   const uint32_t identifier = frame.id & kTraceIdentifierMask;
   str_append_format(line, frame.extended ? "%6lld) %11.1f %s    %08X %d  " : "%6lld) %11.1f %s        %04X %d  ",
                     static_cast<long long>(number), offset, direction, identifier, static_cast<int>(frame.length));
-  if (frame.remote) {
-    line->append("RTR");
-  } else {
-    str_append_hex(line, frame.data.data(), trace_data_count(frame), ' ', true);
-  }
+  str_append_hex(line, frame.data, trace_data_count(frame), ' ', true);
   line->push_back('\n');
 }
 
@@ -57,10 +53,10 @@ void trace_line_v2_append_reference(std::string* line, int64_t number, double of
   const char* direction = frame.transmitted ? "Tx" : "Rx";
   const uint32_t identifier = frame.id & kTraceIdentifierMask;
   str_append_format(line, frame.extended ? "%7lld %13.3f %s %d %08X %s %d" : "%7lld %13.3f %s %d     %04X %s %d",
-                    static_cast<long long>(number), offset, trace_frame_type(frame), static_cast<int>(frame.channel),
+                    static_cast<long long>(number), offset, kTraceFrameType, kTraceChannel,
                     identifier, direction, static_cast<int>(frame.length));
   line->append(frame.length < 10 ? "    " : "   ");
-  if (!frame.remote) str_append_hex(line, frame.data.data(), trace_data_count(frame), ' ', true);
+  str_append_hex(line, frame.data, trace_data_count(frame), ' ', true);
   line->push_back('\n');
 }
 

@@ -25,7 +25,7 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
     char line[128];
     snprintf(line, sizeof line, "%.3f %X %d %d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.length);
     result.push_back(line);
-    for (int i = 0; i < f.data.size; ++i) result.back() += std::to_string(f.data.bytes[i]) + ",";
+    for (int i = 0; i < f.size; ++i) result.back() += std::to_string(f.data[i]) + ",";
     return true;
   };
   Stream* stream = memory_stream_new(text.data(), static_cast<int64_t>(text.size()));

@@ -313,14 +313,14 @@ inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
   // The common field: pairs of hexadecimal digits, read here at once.
   int invalid = -1;
   if (limit - begin >= 16) {
-    invalid = read_hex_pairs(begin, pairs, frame->data.bytes) ? 0 : -1;
+    invalid = read_hex_pairs(begin, pairs, frame->data) ? 0 : -1;
   } else {
     invalid = 0;
     for (int i = 0; i < pairs; ++i) {
       const int high = hex_value(begin[2 * i]);
       const int low = hex_value(begin[2 * i + 1]);
       invalid |= high | low;
-      frame->data.bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
+      frame->data[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
     }
   }
   uint8_t length = static_cast<uint8_t>(pairs);
@@ -330,16 +330,16 @@ inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
     for (int i = 0; i < 8 && 2 * i < size; ++i) {
       uint8_t byte = 0;
       scan_hex_byte(begin + 2 * i, end, &byte);
-      frame->data.bytes[i] = byte;
+      frame->data[i] = byte;
       ++length;
     }
   } else if (pairs < 8 && (size & 1) != 0) {
     uint8_t byte = 0;
     scan_hex_byte(begin + 2 * pairs, end, &byte);  // the lone last character
-    frame->data.bytes[pairs] = byte;
+    frame->data[pairs] = byte;
     ++length;
   }
-  frame->data.size = length;
+  frame->size = length;
   frame->length = length;
   return invalid >= 0 && size <= 16 && (size & 1) == 0;
 }

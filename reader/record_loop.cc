@@ -257,7 +257,6 @@ RECORD_LOOP_CLONES bool reader_next(ReaderState* reader, CanFrame* frame) {
       continue;
     }
     if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
-    frame->kind = RECORD_KIND_FRAME;
     if (accept_or_skip(reader, frame->timestamp, inexact) == Settled::kSkipped) continue;
     result = true;
     break;
@@ -315,10 +314,10 @@ void parse_chunk(const ReaderState& setup, const char* bytes, size_t size, bool 
     record.composed = frame.timestamp;
     record.id = frame.id;
     record.length = frame.length;
-    record.size = frame.data.size <= 8 ? frame.data.size : 8;
+    record.size = frame.size <= 8 ? frame.size : 8;
     record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0) |
                    (reader->line_timed ? ParsedRecord::kTimed : 0) | (inexact ? ParsedRecord::kInexact : 0);
-    memcpy(record.data, frame.data.bytes, 8);
+    memcpy(record.data, frame.data, 8);
   }
   out->lines = reader->line_number;
   out->ended_at_zero = reader->stopped_at_zero;
@@ -343,10 +342,9 @@ Settled reader_settle(ReaderState* reader, const ParsedRecord& record, uint64_t 
       (record.flags & ParsedRecord::kTimed) ? record_clock_settle(&reader->clock, record.composed) : record.composed;
   frame->id = record.id;
   frame->length = record.length;
-  frame->data.size = record.size;
-  memcpy(frame->data.bytes, record.data, 8);
+  frame->size = record.size;
+  memcpy(frame->data, record.data, 8);
   frame->extended = (record.flags & ParsedRecord::kExtended) != 0;
   frame->transmitted = (record.flags & ParsedRecord::kTransmitted) != 0;
-  frame->kind = RECORD_KIND_FRAME;
   return accept_or_skip(reader, frame->timestamp, (record.flags & ParsedRecord::kInexact) != 0);
 }

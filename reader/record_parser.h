@@ -23,20 +23,14 @@
 
 namespace record_parser {
 
-// Every field of the frame 0, false or empty, then channel 1. The data bytes
-// beyond the (empty) byte string are left as they are: they are no part of it.
+// Every field of the frame 0, false or empty. The data bytes beyond the
+// (empty) byte string are left as they are: they are no part of it.
 inline void reset_frame(CanFrame* frame) {
   frame->timestamp = 0.0;
-  frame->channel = 1;
   frame->id = 0;
-  frame->data.size = 0;
-  frame->kind = 0;
+  frame->size = 0;
   frame->extended = false;
   frame->transmitted = false;
-  frame->fd = false;
-  frame->esi = false;
-  frame->brs = false;
-  frame->remote = false;
   frame->length = 0;
 }
 
@@ -148,7 +142,7 @@ inline void parse_record_in_general(ReaderState* reader, int length, CanFrame* f
                                 parse_field(reader, reader->column_kinds[column], begin, end, frame);
                               });
   // No Length field, or none that is a number (and so inexact already).
-  if (reader->stated_length < 0) reader->stated_length = frame->data.size;
+  if (reader->stated_length < 0) reader->stated_length = frame->size;
 }
 
 // Parses the fields of the record line (length bytes of reader->line) into
@@ -174,7 +168,7 @@ inline void parse_record_in_general(ReaderState* reader, int length, CanFrame* f
   // What the frame as a whole says: an identifier in its range, and as many
   // data bytes as the Length field states.
   const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;
-  return reader->line_inexact | (frame->id > id_limit) | (reader->stated_length != frame->data.size);
+  return reader->line_inexact | (frame->id > id_limit) | (reader->stated_length != frame->size);
 }
 
 }  // namespace record_parser

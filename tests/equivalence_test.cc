@@ -98,11 +98,11 @@ struct ReferenceReader {
         }
         break;
       case COLUMN_DATA:
-        for (frame->data.size = 0; frame->data.size < 8 && 2u * frame->data.size < text.size(); ++frame->data.size) {
-          frame->data.bytes[frame->data.size] = 0;
-          sscanf(text.c_str() + 2 * frame->data.size, "%2hhx", &frame->data.bytes[frame->data.size]);
+        for (frame->size = 0; frame->size < 8 && 2u * frame->size < text.size(); ++frame->size) {
+          frame->data[frame->size] = 0;
+          sscanf(text.c_str() + 2 * frame->size, "%2hhx", &frame->data[frame->size]);
         }
-        frame->length = frame->data.size;
+        frame->length = frame->size;
         break;
       default: break;
     }
@@ -137,7 +137,6 @@ struct ReferenceReader {
     while (next_line(text, at, &line, &malformed)) {
       if (malformed) continue;
       *frame = CanFrame{};
-      frame->channel = 1;
       const char separator = header.value_separator;
       size_t begin = 0;
       for (int column = 0; column < kColumnSlots && !malformed; ++column) {
@@ -148,7 +147,6 @@ struct ReferenceReader {
         begin = end + 1;
       }
       if (malformed || frame->timestamp < last_accepted) continue;
-      frame->kind = 1;
       last_accepted = frame->timestamp;
       return true;
     }

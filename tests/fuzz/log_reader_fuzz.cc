@@ -50,10 +50,10 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
   for (int i = 0; i < kColumnSlots; ++i) append(&text, "%d ", reader->columns()[i]);
   double last = -1e300;
   auto take = [&](const CanFrame& f) {
-    CHECK(f.data.size <= 8 && !(f.timestamp < last));
+    CHECK(f.size <= 8 && !(f.timestamp < last));
     last = f.timestamp;
     append(&text, "\n%a %X %d%d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.length);
-    for (int i = 0; i < f.data.size; ++i) append(&text, "%02X", f.data.bytes[i]);
+    for (int i = 0; i < f.size; ++i) append(&text, "%02X", f.data[i]);
     return true;
   };
   test_support::InlineHelpers helpers;

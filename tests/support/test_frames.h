@@ -1,5 +1,5 @@
-// Frames for the tests of the trace back end: a data frame from its fields,
-// and the six flags of a frame from the bits of a number.
+// Frames for the tests of the writers: a data frame from its fields, and
+// its two flags from the bits of a number.
 #pragma once
 
 #include <cstdint>
@@ -9,29 +9,22 @@
 
 namespace test_support {
 
-// A frame of kind 1 on channel 1 with the identifier and data bytes, its
-// length the byte count.
+// A frame with the identifier and data bytes, its length the byte count.
 inline CanFrame data_frame(uint32_t id, std::initializer_list<uint8_t> bytes, double timestamp = 0.0,
                            bool extended = false) {
   CanFrame frame{};
-  frame.kind = 1;
-  frame.channel = 1;
   frame.timestamp = timestamp;
   frame.id = id;
   frame.extended = extended;
-  for (uint8_t b : bytes) frame.data.bytes[frame.data.size++] = b;
-  frame.length = frame.data.size;
+  for (uint8_t b : bytes) frame.data[frame.size++] = b;
+  frame.length = frame.size;
   return frame;
 }
 
-// Sets extended, transmitted, fd, esi, brs and remote from bits 0 to 5.
+// Sets extended and transmitted from bits 0 and 1.
 inline void set_frame_flags(CanFrame* frame, uint64_t bits) {
   frame->extended = bits & 1;
   frame->transmitted = bits & 2;
-  frame->fd = bits & 4;
-  frame->esi = bits & 8;
-  frame->brs = bits & 16;
-  frame->remote = bits & 32;
 }
 
 }  // namespace test_support
