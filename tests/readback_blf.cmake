@@ -1,6 +1,5 @@
-# BLF files read back by python-can and tshark, against python-can's reading
-# of the version 1.1 trace of the same log and the logs' own record times.
-# The BLF files come from the benchmark's blf_write, built here for the test.
+# BLF files (from the benchmark's blf_write, built here) read back by
+# python-can and tshark against the version 1.1 trace and the record times.
 if(TRCFORGE_BUILD_TESTS AND TARGET trcforge AND TARGET equivalence_gen_log)
   add_executable(readback_blf_write ${CMAKE_SOURCE_DIR}/bench/blf_write.cc)
   target_link_libraries(readback_blf_write PRIVATE trcforge_formats trcforge_reader)
