@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The BLF writer at every compression level on one large log, beside the
 # version 2.1 trace of the same log: output size, the writer's own speed, and
-# whole conversions (read the log, write the file) on one core.
+# whole conversions (read the log, write the file) on one core, each paired
+# with a conversion into the version 2.1 trace ("of v2.1": the median of the
+# trace's time over the BLF file's).
 #
 #   bench/blf_levels.sh [runs]              (default 3; the median is shown)
 #   SIZE=64M LEVELS="1 6" BUILD=build-rel bench/blf_levels.sh 5
@@ -31,14 +33,24 @@ log=$work/log-$size.txt
 log_bytes=$(stat -c %s "$log")
 frames=$("$build/bench/blf_write" --level 0 "$log" "$work/out/log.blf" | sed 's/frames=\([0-9]*\).*/\1/')
 
-# The median of the wall times (seconds) of runs runs of a command.
-median_seconds() {
+# The median of a list of numbers, one a line.
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The wall time of a command, in seconds.
+seconds() { /usr/bin/time -f %e taskset -c "$cpu" "$@" 2>&1 >/dev/null | tail -n 1; }
+trace=("$build/app/trcforge" -O "$work/out" "$log")
+
+# Paired runs: the version 2.1 trace, then the BLF file of the level, runs
+# times; prints the medians of the BLF times and of the trace/BLF ratios.
+convert_paired() {
   for _ in $(seq "$runs"); do
-    /usr/bin/time -f %e taskset -c "$cpu" "$@" 2>&1 >/dev/null | tail -n 1
-  done | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'
+    t=$(seconds "${trace[@]}")
+    b=$(seconds "$build/bench/blf_write" --level "$1" "$log" "$work/out/log.blf")
+    echo "$b $(awk -v t="$t" -v b="$b" 'BEGIN { print t / b }')"
+  done >"$work/pairs"
+  echo "$(cut -d' ' -f1 "$work/pairs" | median) $(cut -d' ' -f2 "$work/pairs" | median)"
 }
 
-trace_seconds=$(median_seconds "$build/app/trcforge" -O "$work/out" "$log")
+trace_seconds=$(for _ in $(seq "$runs"); do seconds "${trace[@]}"; done | median)
 trace_bytes=$(stat -c %s "$work/out/$(basename "${log%.txt}").trc")
 rm -f "$work/out/"*
 echo "log: $log_bytes bytes; version 2.1 trace: $trace_bytes bytes in $trace_seconds s; median of $runs runs"
@@ -46,12 +58,12 @@ printf '%5s %11s %9s %10s %9s %11s %9s %9s\n' level bytes "of v2.1" "writer s" M
 for level in $levels; do
   writer=$(for _ in $(seq "$runs"); do
     taskset -c "$cpu" "$build/bench/blf_write" --level "$level" --encode-only "$log" "$work/out/log.blf"
-  done | sed 's/.*seconds=//' | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }')
+  done | sed 's/.*seconds=//' | median)
   bytes=$(stat -c %s "$work/out/log.blf")
-  convert=$(median_seconds "$build/bench/blf_write" --level "$level" "$log" "$work/out/log.blf")
+  read -r convert share < <(convert_paired "$level")
   rm -f "$work/out/"*
   awk -v l="$level" -v b="$bytes" -v tb="$trace_bytes" -v w="$writer" -v f="$frames" -v c="$convert" \
-      -v lb="$log_bytes" -v tc="$trace_seconds" \
+      -v lb="$log_bytes" -v s="$share" \
       'BEGIN { printf "%5d %11d %8.1f%% %10.2f %9.2f %11.2f %9.0f %8.0f%%\n", l, b, 100 * b / tb, w, f / w / 1e6, c,
-               lb / c / 1048576, 100 * tc / c }'
+               lb / c / 1048576, 100 * s }'
 done
