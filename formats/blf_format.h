@@ -15,8 +15,11 @@ struct libdeflate_compressor;
 class BlfWriter : public FormatWriter {
  public:
   // The compression level when none is given (1 to 12; 0 stores the objects
-  // as zlib stored blocks).
-  static constexpr int kDefaultLevel = 6;
+  // as zlib stored blocks). Level 1 is the fastest that compresses, and
+  // already makes a file of a fifth of the version 2.1 trace's size: higher
+  // levels save at most a tenth of that at twice the time or more
+  // (bench/blf_levels.sh).
+  static constexpr int kDefaultLevel = 1;
 
   // A writer into sink (borrowed). Makes the object buffer, the container
   // buffer and the compressor of the file: the frames allocate nothing.
