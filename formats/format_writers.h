@@ -10,3 +10,4 @@ std::unique_ptr<FormatWriter> make_trace_v2_writer(OutputSink& sink);
 std::unique_ptr<FormatWriter> make_asc_writer(OutputSink& sink);
 std::unique_ptr<FormatWriter> make_candump_writer(OutputSink& sink);
 std::unique_ptr<FormatWriter> make_csv_writer(OutputSink& sink);
+std::unique_ptr<FormatWriter> make_blf_writer(OutputSink& sink);

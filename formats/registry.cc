@@ -12,6 +12,7 @@ const OutputFormat kFormats[] = {
     {"asc", ".asc", make_asc_writer},
     {"candump", ".log", make_candump_writer},
     {"csv", ".csv", make_csv_writer},
+    {"blf", ".blf", make_blf_writer},
 };
 
 bool same_name(std::string_view a, std::string_view b) {

@@ -7,9 +7,9 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config git
-  libargtable2-dev libstb-dev nlohmann-json3-dev
+  libargtable2-dev libstb-dev nlohmann-json3-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-can can-utils locales
+  python3 python3-can can-utils tshark locales
   clang libclang-rt-14-dev
   groff man-db bash-completion dpkg-dev
   strace

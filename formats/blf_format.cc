@@ -1,0 +1,181 @@
+// The BLF writer: CAN message objects gathered into a buffer of one
+// container's worth, compressed with libdeflate into a container when the
+// buffer is full, and the file header written first with the start time and
+// again at the end with the final sizes, count and stop time.
+#include "formats/blf_format.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <new>
+
+#include "formats/blf_layout.h"
+#include "formats/format_writers.h"
+
+namespace blf {
+
+SystemTime system_time_of(int64_t milliseconds) {
+  using namespace std::chrono;
+  const sys_time<std::chrono::milliseconds> time{std::chrono::milliseconds(milliseconds)};
+  const sys_days day = floor<days>(time);
+  const year_month_day date(day);
+  const hh_mm_ss<std::chrono::milliseconds> clock(time - day);
+  return {static_cast<uint16_t>(static_cast<int>(date.year())),
+          static_cast<uint16_t>(static_cast<unsigned>(date.month())),
+          static_cast<uint16_t>(weekday(day).c_encoding()),
+          static_cast<uint16_t>(static_cast<unsigned>(date.day())),
+          static_cast<uint16_t>(clock.hours().count()),
+          static_cast<uint16_t>(clock.minutes().count()),
+          static_cast<uint16_t>(clock.seconds().count()),
+          static_cast<uint16_t>(clock.subseconds().count())};
+}
+
+}  // namespace blf
+
+namespace {
+
+using namespace blf;
+
+// A frame's time in whole milliseconds since 1970 UTC: the times are of
+// millisecond resolution, and integers keep every offset exact.
+inline int64_t milliseconds_of(const CanFrame& frame) { return std::llround(frame.timestamp * 1000.0); }
+
+void put_system_time(uint8_t* at, const SystemTime& time) {
+  const uint16_t fields[8] = {time.year, time.month,  time.day_of_week, time.day,
+                              time.hour, time.minute, time.second,      time.milliseconds};
+  for (int i = 0; i < 8; ++i) store<uint16_t>(at + 2 * i, fields[i]);
+}
+
+void put_object_header(uint8_t* at, uint16_t header_size, uint16_t header_version, uint32_t object_size,
+                       uint32_t type) {
+  memcpy(at, object_header::kSignature, 4);
+  store<uint16_t>(at + object_header::kHeaderSize, header_size);
+  store<uint16_t>(at + object_header::kHeaderVersion, header_version);
+  store<uint32_t>(at + object_header::kObjectSize, object_size);
+  store<uint32_t>(at + object_header::kObjectType, type);
+}
+
+// The first bytes of every CAN message object: its base header and the
+// version-1 header up to the time stamp.
+struct CanMessagePrefix {
+  uint8_t bytes[can_message::kTimeStamp] = {};
+  CanMessagePrefix() {
+    put_object_header(bytes, can_message::kHeaderSize, can_message::kHeaderVersion, can_message::kSize,
+                      can_message::kType);
+    store<uint32_t>(bytes + can_message::kTimeFlags, can_message::kNanoseconds);
+  }
+};
+const CanMessagePrefix kCanMessagePrefix;
+
+// Writes the CAN message object of the frame, at nanoseconds after the
+// file's start time.
+inline void put_can_message(uint8_t* at, const CanFrame& frame, uint64_t nanoseconds) {
+  memcpy(at, kCanMessagePrefix.bytes, sizeof kCanMessagePrefix.bytes);
+  store<uint64_t>(at + can_message::kTimeStamp, nanoseconds);
+  store<uint16_t>(at + can_message::kChannel, can_message::kLoggerChannel);
+  at[can_message::kFlags] = frame.transmitted ? can_message::kTransmitted : 0;
+  at[can_message::kDlc] = frame.length;
+  const uint32_t id = frame.id & 0x1FFFFFFFu;
+  store<uint32_t>(at + can_message::kIdentifier, frame.extended ? id | can_message::kExtended : id);
+  uint8_t* data = at + can_message::kData;
+  const size_t size = std::min<size_t>(frame.size, 8);
+  memcpy(data, frame.data, 8);
+  memset(data + size, 0, 8 - size);
+}
+
+}  // namespace
+
+void BlfWriter::CompressorFree::operator()(libdeflate_compressor* compressor) const {
+  libdeflate_free_compressor(compressor);
+}
+
+BlfWriter::BlfWriter(OutputSink& sink, int level)
+    : sink_(sink),
+      compressor_(libdeflate_alloc_compressor(level)),
+      objects_(new uint8_t[container::kCapacity]) {
+  if (compressor_ == nullptr) throw std::bad_alloc();
+  // The header, the library's bound of the compressed stream, and the zero
+  // bytes after it (at most 3).
+  container_room_ = container::kHeaderSize + libdeflate_zlib_compress_bound(compressor_.get(), container::kCapacity) + 3;
+  container_.reset(new uint8_t[container_room_]);
+}
+
+BlfWriter::~BlfWriter() = default;
+
+void BlfWriter::begin(const CanFrame& first) {
+  start_ms_ = milliseconds_of(first);
+  last_ms_ = start_ms_;
+  put_file_header();
+  sink_.append(file_header_, sizeof file_header_);
+}
+
+void BlfWriter::write(const CanFrame& frame) {
+  const int64_t ms = milliseconds_of(frame);
+  last_ms_ = ms;
+  ++object_count_;
+  const uint64_t nanoseconds = static_cast<uint64_t>(ms - start_ms_) * 1000000u;
+  if (container::kCapacity - objects_used_ >= can_message::kSize) {
+    put_can_message(objects_.get() + objects_used_, frame, nanoseconds);
+    objects_used_ += can_message::kSize;
+    if (objects_used_ == container::kCapacity) append_container();
+    return;
+  }
+  uint8_t object[can_message::kSize];
+  put_can_message(object, frame, nanoseconds);
+  put_object(object);
+}
+
+// Puts an object that does not fit whole: its first bytes end the container
+// being filled, the rest begin the next.
+void BlfWriter::put_object(const uint8_t* object) {
+  const size_t head = container::kCapacity - objects_used_;
+  memcpy(objects_.get() + objects_used_, object, head);
+  objects_used_ = container::kCapacity;
+  append_container();
+  memcpy(objects_.get(), object + head, can_message::kSize - head);
+  objects_used_ = can_message::kSize - head;
+}
+
+// Compresses the buffered objects into a container and appends it with the
+// zero bytes that follow it.
+void BlfWriter::append_container() {
+  uint8_t* out = container_.get();
+  const size_t compressed = libdeflate_zlib_compress(compressor_.get(), objects_.get(), objects_used_,
+                                                     out + container::kHeaderSize,
+                                                     container_room_ - container::kHeaderSize - 3);
+  // The room holds the library's bound for any input of this size, so the
+  // stream always fits (compressed is never 0).
+  const size_t object_size = container::kHeaderSize + compressed;
+  memset(out + object_header::kSize, 0, container::kHeaderSize - object_header::kSize);
+  put_object_header(out, object_header::kSize, 1, static_cast<uint32_t>(object_size), container::kType);
+  store<uint16_t>(out + container::kCompression, container::kZlib);
+  store<uint32_t>(out + container::kUncompressedSize, static_cast<uint32_t>(objects_used_));
+  const size_t padding = container::padding_after(object_size);
+  memset(out + object_size, 0, padding);
+  sink_.append(out, object_size + padding);
+  uncompressed_size_ += container::kHeaderSize + objects_used_;
+  objects_used_ = 0;
+}
+
+void BlfWriter::end() {
+  if (objects_used_ > 0) append_container();
+  put_file_header();
+  sink_.overwrite(0, file_header_, sizeof file_header_);
+}
+
+// Fills file_header_ with the values known so far.
+void BlfWriter::put_file_header() {
+  uint8_t* at = file_header_;
+  memcpy(at, file_header::kSignature, 4);
+  store<uint32_t>(at + file_header::kHeaderSize, file_header::kSize);
+  store<uint64_t>(at + file_header::kFileSize, sink_.size());
+  store<uint64_t>(at + file_header::kUncompressedSize, file_header::kSize + uncompressed_size_);
+  store<uint32_t>(at + file_header::kObjectCount,
+                  static_cast<uint32_t>(std::min<uint64_t>(object_count_, UINT32_MAX)));
+  put_system_time(at + file_header::kStartTime, system_time_of(start_ms_));
+  put_system_time(at + file_header::kStopTime, system_time_of(last_ms_));
+}
+
+std::unique_ptr<FormatWriter> make_blf_writer(OutputSink& sink) { return std::make_unique<BlfWriter>(sink); }
