@@ -125,10 +125,10 @@ bool RunReport::open(const std::string& path) {
   if (path == "-") {
     fd_ = 1;
   } else if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-    errno = EISDIR;
+    // A device or a pipe is written directly; a folder is no report.
     if (!S_ISDIR(target.st_mode)) fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd_ < 0) {
-      log_report_error(path, "write", errno);
+      log_report_error(path, "write", S_ISDIR(target.st_mode) ? EISDIR : errno);
       return false;
     }
     own_fd_ = true;

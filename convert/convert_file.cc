@@ -23,8 +23,6 @@ constexpr const char kDefaultLoggerId[] = "LOGGERID";
 // The observer hears of the bytes read about every this many frames.
 constexpr uint64_t kFramesPerProgress = 2048;
 
-int text_length(std::string_view text) { return static_cast<int>(text.size()); }
-
 class FileConversion {
  public:
   FileConversion(const ConversionRun& run, WorkQueue* helpers, FileTask* task)
@@ -118,7 +116,7 @@ class FileConversion {
     if (run_.observer != nullptr) run_.observer->file_started(name_, input_.size());
     if (!check(input_.open_reader())) return false;
     title_note_ = input_.reader().title_note();
-    if (!title_note_.empty()) log_warn("Title line of %.*s: %s", text_length(name_), name_.data(), title_note_.c_str());
+    if (!title_note_.empty()) log_warn("Title line of %.*s: %s", log_length(name_), name_.data(), title_note_.c_str());
     return true;
   }
 
@@ -227,7 +225,7 @@ class FileConversion {
 
   void warn_count(uint64_t count, const char* format, uint64_t first_line) {
     if (count == 0) return;
-    log_warn(format, static_cast<unsigned long long>(count), text_length(name_), name_.data(),
+    log_warn(format, static_cast<unsigned long long>(count), log_length(name_), name_.data(),
              static_cast<unsigned long long>(first_line));
   }
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-int text_length(std::string_view text) { return static_cast<int>(text.size()); }
-
 class Walk {
  public:
   explicit Walk(const ConversionRun& run) : run_(run), executor_(run) { levels_.emplace_back(); }
@@ -49,7 +47,7 @@ class Walk {
     const bool queried = run_.input_fs->query(input, &info).ok();
     if (run_.options.no_append_root) return true;
     if (!queried) {
-      log_fatal("Could not query %.*s for information", text_length(input), input.data());
+      log_fatal("Could not query %.*s for information", log_length(input), input.data());
       return false;
     }
     if (info.kind == ENTRY_FOLDER) *output = path_with_out_suffix(input);
@@ -62,7 +60,7 @@ class Walk {
   uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
     EntryInfo info{};
     if (!run_.input_fs->query(input_path, &info).ok()) {
-      log_fatal("Error during stat of %.*s, exiting", text_length(input_path), input_path.data());
+      log_fatal("Error during stat of %.*s, exiting", log_length(input_path), input_path.data());
       ended_early_ = true;
       return PATH_OK;
     }
@@ -93,7 +91,7 @@ class Walk {
   // cannot be queried, fail.
   uint32_t convert_folder(std::string_view input_path, std::string_view output_path, const EntryInfo& folder) {
     if (on_walk_path(folder)) {
-      log_warn("Skipping folder %.*s: it leads back to a folder being walked", text_length(input_path),
+      log_warn("Skipping folder %.*s: it leads back to a folder being walked", log_length(input_path),
                input_path.data());
       tell_not_listed();
       return PATH_OK;

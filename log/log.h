@@ -25,6 +25,9 @@ extern int32_t log_level;
 // Sets the output level.
 void log_set_level(int32_t level);
 
+// The length of a text as a "%.*s" conversion takes it.
+inline int log_length(std::string_view text) { return static_cast<int>(text.size()); }
+
 // True when a message of this level is shown.
 inline bool log_enabled(int32_t level) { return level >= log_level; }
 
