@@ -19,7 +19,7 @@ MIB = 1 << 20
 
 # Output of each -f value: extension, and lines beside the frame lines.
 FORMATS = {"version1": (".trc", 2), "version2": (".trc", 3), "asc": (".asc", 7),
-           "candump": (".log", 0), "csv": (".csv", 1)}
+           "candump": (".log", 0), "csv": (".csv", 1), "blf": (".blf", None)}
 
 
 def parse_size(text):
