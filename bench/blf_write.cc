@@ -105,7 +105,7 @@ bool read_frames(const char* path, Take&& take) {
   }
   bool read = false;
   if (std::unique_ptr<LogReader> reader = LogReader::open(stream, path)) {
-    reader->read(take);
+    reader->read_frames(take);
     read = reader->end() != ReadEnd::kReadFailed;
   }
   stream_close(stream);

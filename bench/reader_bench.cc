@@ -50,7 +50,7 @@ int64_t read_all(Stream* stream) {
     ++frames;
     return true;
   };
-  reader->read(take);
+  reader->read_frames(take);
   return frames;
 }
 

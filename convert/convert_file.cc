@@ -49,12 +49,12 @@ class FileConversion {
  private:
   uint32_t convert() {
     if (output_taken() || !make_output_folders()) return fail();
-    if (!check(input_.open(run_.options.buffer_size)) || !open_reader() || !accept_header()) return fail();
+    if (!check(input_.open_log(run_.options.buffer_size)) || !open_reader() || !accept_header()) return fail();
     remember_header();
     bool converted = begin_output() && pass_frames() && check(input_.read_end());
     const bool ended = end_output(converted);
     report_passed_over_lines();
-    converted &= check(input_.close()) && ended;
+    converted &= check(input_.close_log()) && ended;
     if (!converted) return fail();
     return run_.options.delete_converted ? remove_input() : PATH_OK;
   }
@@ -164,7 +164,7 @@ class FileConversion {
       return true;
     };
     WorkQueue* helpers = helpers_ != nullptr && input_.size() > LogReader::kChunkedLogSize ? helpers_ : nullptr;
-    const bool passed = reader.read(take, helpers);
+    const bool passed = reader.read_frames(take, helpers);
     tell_bytes_read(reader);
     counts_ = reader.counts();
     if (!output_->status().ok()) error(output_->status());

@@ -15,7 +15,7 @@ InputLog::~InputLog() {
   if (stream_ != nullptr) stream_close(stream_);
 }
 
-Status InputLog::open(int64_t buffer_size) {
+Status InputLog::open_log(int64_t buffer_size) {
   if (!fs_->query(path_, &opened_as_).ok()) opened_as_ = EntryInfo{};
   Status opened;
   stream_ = fs_->open(path_, Access::kRead, &opened);
@@ -54,7 +54,7 @@ Status InputLog::read_end() const {
   return {};
 }
 
-Status InputLog::close() {
+Status InputLog::close_log() {
   reader_.reset();
   Stream* stream = stream_;
   stream_ = nullptr;

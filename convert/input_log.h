@@ -28,7 +28,7 @@ class InputLog {
   // Notes the log's size and modification time, opens it, and puts a read
   // window of buffer_size bytes in front of it (0: none; negative: as large
   // as the file, at most kDefaultWindowCap).
-  Status open(int64_t buffer_size);
+  Status open_log(int64_t buffer_size);
   // Opens the reader on it: the header and the title line.
   Status open_reader();
 
@@ -40,7 +40,7 @@ class InputLog {
   // How the records ended, once read: ok, or why the log is not all read.
   Status read_end() const;
   // Closes the log (the reader first).
-  Status close();
+  Status close_log();
   // How the log differs from when it was opened (gone, or another size or
   // modification time, to the nanosecond); nullptr when it does not.
   const char* change() const;

@@ -36,9 +36,9 @@ std::vector<std::string> pass(const std::string& text, size_t chunk_bytes) {
   static std::mt19937 random(3);  // chunks planned for 1 to 3 threads
   test_support::InlineHelpers helpers(1 + static_cast<int>(random() % 3));
   if (chunk_bytes == 0) {
-    reader->read(take);
+    reader->read_frames(take);
   } else {
-    reader->read(take, &helpers, chunk_bytes);
+    reader->read_frames(take, &helpers, chunk_bytes);
     // The status line follows these: all the records' bytes (up to the zero
     // bytes that end them).
     if (text.find('\0') == std::string::npos) {

@@ -26,7 +26,7 @@ const ColumnKind* LogReader::columns() const { return state_->column_kinds; }
 const std::string& LogReader::title_note() const { return state_->title_note; }
 int64_t LogReader::data_start() const { return state_->data_start; }
 
-bool LogReader::read(TakeFrame take, WorkQueue* helpers, size_t chunk_bytes) {
+bool LogReader::read_frames(TakeFrame take, WorkQueue* helpers, size_t chunk_bytes) {
   ReaderState* state = state_.get();
   if (!reader_rewind(state)) {
     reader_note_read_failure(state, errno != 0 ? errno : EIO);

@@ -78,9 +78,9 @@ class LogReader {
   // threads and settled here in order, with the same frames, counts and
   // messages. Stops when take returns false, and returns false then, or
   // when the input could not be positioned at its first record.
-  bool read(TakeFrame take, WorkQueue* helpers = nullptr, size_t chunk_bytes = kChunkBytes);
+  bool read_frames(TakeFrame take, WorkQueue* helpers = nullptr, size_t chunk_bytes = kChunkBytes);
 
-  // How the records ended, once read has returned; for kReadFailed,
+  // How the records ended, once read_frames has returned; for kReadFailed,
   // read_error() is the system's reason.
   ReadEnd end() const;
   int read_error() const;

@@ -30,7 +30,7 @@ Lines frames_of(const std::string& text) {
     frames.push_back(line);
     return true;
   };
-  if (reader != nullptr) reader->read(take);
+  if (reader != nullptr) reader->read_frames(take);
   reader.reset();
   stream_close(stream);
   return frames;

@@ -58,9 +58,9 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
   };
   test_support::InlineHelpers helpers;
   if (chunk_bytes > 0) {
-    reader->read(take, &helpers, chunk_bytes);
+    reader->read_frames(take, &helpers, chunk_bytes);
   } else {
-    reader->read(take);
+    reader->read_frames(take);
   }
   append(&text, "\n%s|", reader->title_note().c_str());
   const ReadCounts c = reader->counts();
