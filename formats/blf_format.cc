@@ -165,6 +165,18 @@ void BlfWriter::end() {
   sink_.overwrite(0, file_header_, sizeof file_header_);
 }
 
+void BlfWriter::mark() {
+  if (objects_used_ > 0) append_container();
+  marked_ = Counts{last_ms_, object_count_, uncompressed_size_};
+}
+
+void BlfWriter::rollback() {
+  objects_used_ = 0;
+  last_ms_ = marked_.last_ms;
+  object_count_ = marked_.object_count;
+  uncompressed_size_ = marked_.uncompressed_size;
+}
+
 // Fills file_header_ with the values known so far.
 void BlfWriter::put_file_header() {
   uint8_t* at = file_header_;

@@ -39,7 +39,20 @@ class BlfWriter : public FormatWriter {
   // file's size, the objects' uncompressed size and count, and the stop time.
   void end() override;
 
+  // The mark is a container boundary: the container being filled is
+  // appended, and the counts of the file header are kept; rollback takes
+  // them back and drops the objects of the frames since.
+  void mark() override;
+  void rollback() override;
+
  private:
+  // What the file header counts at a mark.
+  struct Counts {
+    int64_t last_ms = 0;
+    uint64_t object_count = 0;
+    uint64_t uncompressed_size = 0;
+  };
+
   struct CompressorFree {
     void operator()(libdeflate_compressor* compressor) const;
   };
@@ -59,4 +72,5 @@ class BlfWriter : public FormatWriter {
   int64_t last_ms_ = 0;   // the last frame's time
   uint64_t object_count_ = 0;
   uint64_t uncompressed_size_ = 0;  // the file header, and each container's header and objects
+  Counts marked_;                    // at the last mark
 };

@@ -42,10 +42,14 @@ class TraceWriter final : public FormatWriter {
 
   void end() override {}
 
+  void mark() override { marked_number_ = message_number_; }
+  void rollback() override { message_number_ = marked_number_; }
+
  private:
   OutputSink& sink_;
   double start_time_ = 0.0;     // the first frame's timestamp
   int64_t message_number_ = 1;  // of the next line
+  int64_t marked_number_ = 1;   // message_number_ at the last mark
   std::string scratch_;         // the header, and lines built the slow way
 };
 

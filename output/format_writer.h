@@ -22,6 +22,15 @@ class FormatWriter {
   // After the last frame: writes what ends the file (a footer, or the final
   // values of its header). Called only when begin was.
   virtual void end() = 0;
+
+  // An output that joins several inputs (the splits of a session) is marked
+  // after each whole input: mark hands on everything written so far, so
+  // that the sink's size() is the place to come back to; rollback forgets
+  // every frame written since the last mark (the caller cuts the sink back
+  // to that size), so that end can follow as if they had never come. Called
+  // only after begin; rollback only after a mark.
+  virtual void mark() = 0;
+  virtual void rollback() = 0;
 };
 
 struct OutputFormat {
