@@ -80,6 +80,7 @@ struct Options {
   arg_lit* no_append_root = nullptr;
   arg_int* buffer = nullptr;
   arg_int* jobs = nullptr;
+  arg_lit* join_splits = nullptr;
   arg_file* report = nullptr;
   arg_str* format = nullptr;
   arg_file* output_directory = nullptr;
@@ -106,12 +107,13 @@ bool build_option_table(int argc, Options* options, std::vector<void*>* table) {
   options->no_append_root = arg_lit0("X", "no-append-root", "do not add \"_out\" when converting folders");
   options->buffer = arg_int0("b", "buffer", "<n>", "buffer size in bytes. 0 disables and -1 takes entire file");
   options->jobs = arg_int0("j", "jobs", "<n>", "logs converted at the same time, 0 for one per processor (default 1)");
+  options->join_splits = arg_lit0(nullptr, "join-splits", "one output per session: a session's split logs joined");
   options->report = arg_file0(nullptr, "report", "<file>", "JSON lines: one per input file, then a summary (- = stdout)");
   options->format =
       arg_str0("f", "trace-format", format_placeholder(), "which trace version to output, defaults to 2.1");
   table->insert(table->end(), {options->help, options->version, options->verbosity, options->non_interactive,
                                options->delete_converted, options->no_append_root, options->buffer, options->jobs,
-                               options->report, options->format});
+                               options->join_splits, options->report, options->format});
 
   options->output_directory = arg_file0("O", "output-directory", nullptr, "path to output files");
   auto* input_files =
@@ -229,6 +231,7 @@ void store_switches(const Options& options, RunConfig* config) {
   run->no_append_root = options.no_append_root->count == 1;
   run->buffer_size = options.buffer->count > 0 ? static_cast<int64_t>(options.buffer->ival[0]) : -1;
   run->jobs = options.jobs->count > 0 ? options.jobs->ival[0] : 1;
+  run->join_splits = options.join_splits->count > 0;
 }
 
 // Notes the report's file, which is written however the run ends. False

@@ -178,11 +178,11 @@ std::string summary_text(const RunTotals& totals, double seconds) {
   const double megabytes = static_cast<double>(totals.log_bytes) / kMega;
   char text[256];
   std::snprintf(text, sizeof text,
-                "Done: %llu converted, %llu failed, %llu passed over, %llu inputs deleted; %llu frames, "
+                "Done: %llu converted, %llu failed, %llu passed over, %llu inputs deleted; %llu outputs, %llu frames, "
                 "%.1f MB read in %s (%.1f MB/s)\n",
                 static_cast<unsigned long long>(totals.converted), static_cast<unsigned long long>(totals.failed),
                 static_cast<unsigned long long>(totals.passed_over), static_cast<unsigned long long>(totals.deleted),
-                static_cast<unsigned long long>(totals.frames), megabytes, duration_text(seconds).c_str(),
+                static_cast<unsigned long long>(totals.outputs), static_cast<unsigned long long>(totals.frames), megabytes, duration_text(seconds).c_str(),
                 seconds > 0 ? megabytes / seconds : 0.0);
   return text;
 }

@@ -72,6 +72,7 @@ Json outcome_object(const FileOutcome& outcome, const std::string& input_root, c
   object["bytes"] = outcome.bytes;
   object["deleted"] = outcome.deleted;
   object["seconds"] = outcome.seconds;
+  if (outcome.joined) object["joined"] = true;
   put_path(object, "input", input_root + outcome.input_path);
   if (!outcome.output_path.empty()) put_path(object, "output", output_root + outcome.output_path);
   return object;
@@ -85,6 +86,7 @@ Json summary_object(const RunTotals& totals, double seconds, int exit_status) {
   object["failed"] = totals.failed;
   object["skipped"] = totals.passed_over;
   object["deleted"] = totals.deleted;
+  object["outputs"] = totals.outputs;
   object["frames"] = totals.frames;
   object["skipped_records"] = totals.skipped_records;
   object["malformed_lines"] = totals.malformed_lines;

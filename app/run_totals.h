@@ -14,6 +14,7 @@ struct RunTotals {
   uint64_t failed = 0;
   uint64_t passed_over = 0;
   uint64_t deleted = 0;
+  uint64_t outputs = 0;    // outputs written (one for the splits of a joined session)
   uint64_t frames = 0;
   uint64_t skipped_records = 0;
   uint64_t malformed_lines = 0;
@@ -30,6 +31,7 @@ struct RunTotals {
       case FileOutcome::Status::kPassedOver: ++passed_over; break;
     }
     deleted += outcome.deleted ? 1 : 0;
+    outputs += !outcome.output_path.empty() && !outcome.joined ? 1 : 0;
     frames += outcome.frames;
     skipped_records += outcome.skipped_records;
     malformed_lines += outcome.malformed_lines;

@@ -13,12 +13,11 @@
 #include "convert/paths.h"
 #include "convert/run.h"
 #include "convert/run_events.h"
+#include "convert/session_link.h"
+#include "convert/session_output.h"
 #include "log/log.h"
-#include "output/frame_output.h"
 
 namespace {
-
-constexpr const char kDefaultLoggerId[] = "LOGGERID";
 
 // The observer hears of the bytes read about every this many frames.
 constexpr uint64_t kFramesPerProgress = 2048;
@@ -31,19 +30,28 @@ class FileConversion {
     output_path_ = output_base_ + std::string(run.format->extension);
   }
 
-  // Converts the file and leaves in the task what became of it. The file's
-  // messages go to the task's capture while it converts.
+  // Converts the file and leaves in the task what became of it; finishes
+  // the task, or hands it on with its session's output to the next split,
+  // whose conversion finishes it. The file's messages go to the task's
+  // capture while it converts.
   void run(bool hold_messages) {
     const auto start = std::chrono::steady_clock::now();
     task_->capture.hold = hold_messages;
     log_capture_begin(&task_->capture);
+    if (task_->session_before != nullptr) session_ = task_->session_before->take();
+    task_->output_name = output_path_;
     task_->result = convert();
     if (!task_->header_after->published()) task_->header_after->publish(task_->header_before->wait());
-    log_capture_end();
-    task_->kept = kept_;
-    task_->output_name = output_path_;
-    task_->outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     fill_outcome();
+    if (!handing_on_) settle_session();
+    log_capture_end();
+    task_->outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (handing_on_) {
+      task_->session_after->hand_on(std::move(session_));
+      task_->hand_on();
+    } else {
+      task_->finish();
+    }
   }
 
  private:
@@ -56,16 +64,16 @@ class FileConversion {
     report_passed_over_lines();
     converted &= check(input_.close_log()) && ended;
     if (!converted) return fail();
-    return run_.options.delete_converted ? remove_input() : PATH_OK;
+    return PATH_OK;
   }
 
+  // What the file's own conversion tells of it; its output and its removal
+  // come when its session is settled.
   void fill_outcome() {
     FileOutcome& outcome = task_->outcome;
     outcome.input_path = task_->input_path;
-    if (kept_) outcome.output_path = output_path_;
     outcome.status = task_->result == PATH_OK ? FileOutcome::Status::kConverted : FileOutcome::Status::kFailed;
     outcome.reason = reason_;
-    outcome.frames = frames_kept_;
     outcome.skipped_records = counts_.skipped_records;
     outcome.malformed_lines = counts_.malformed_lines;
     outcome.inexact_records = counts_.inexact_records;
@@ -93,8 +101,9 @@ class FileConversion {
   bool output_taken() {
     for (const FileTask* earlier = task_->same_output_before.get(); earlier != nullptr;
          earlier = earlier->same_output_before.get()) {
-      earlier->wait_done();
-      if (!earlier->kept) continue;
+      // One whose session goes on may yet put its output there.
+      const bool kept = earlier->wait_settled() ? earlier->kept : true;
+      if (!kept) continue;
       if (earlier->input_path == task_->input_path) return false;  // the same input named twice
       error("Output file " + earlier->output_name + " was already written for " + earlier->input_path);
       return true;
@@ -129,25 +138,52 @@ class FileConversion {
   }
 
   // Compares the header with the last one accepted before this file in walk
-  // order ("Repeated input file"), and makes it the last one for the file
-  // after this.
+  // order ("Repeated input file", a split missing or out of order), and
+  // makes it the last one for the file after this.
   void remember_header() {
     const LogHeader& header = input_.reader().header();
-    const char* logger_id = header.logger_id[0] != '\0' ? header.logger_id : kDefaultLoggerId;
+    identity_ = HeaderIdentity{header.logger_id[0] != '\0' ? header.logger_id : kDefaultLoggerId, header.session_no,
+                               header.split_no, task_->input_path};
     const HeaderIdentity last = task_->header_before->wait();
-    if (!last.logger_id.empty() && last.logger_id == logger_id && header.session_no == last.session_no &&
-        header.split_no == last.split_no) {
-      log_warn("Repeated input file (%s, %08u, %08u)", logger_id, static_cast<unsigned>(header.session_no),
-               static_cast<unsigned>(header.split_no));
+    if (!last.logger_id.empty() && last.logger_id == identity_.logger_id && last.session_no == identity_.session_no) {
+      warn_split_order(last);
     }
-    task_->header_after->publish(HeaderIdentity{logger_id, header.session_no, header.split_no});
+    task_->header_after->publish(identity_);
   }
 
-  // Creates the output under its temporary name.
+  // Warns when this split does not follow the last one of its session.
+  void warn_split_order(const HeaderIdentity& last) {
+    const char* id = identity_.logger_id.c_str();
+    const int64_t split = identity_.split_no, expected = int64_t{last.split_no} + 1;
+    const int session = identity_.session_no;
+    if (split == last.split_no) {
+      log_warn("Repeated input file (%s, %08u, %08u)", id, static_cast<unsigned>(session), static_cast<unsigned>(split));
+    } else if (split == expected + 1) {
+      log_warn("Session %s/%d: split %lld missing between %s and %s", id, session, static_cast<long long>(expected),
+               last.input_path.c_str(), identity_.input_path.c_str());
+    } else if (split > expected) {
+      log_warn("Session %s/%d: splits %lld to %lld missing between %s and %s", id, session,
+               static_cast<long long>(expected), static_cast<long long>(split - 1), last.input_path.c_str(),
+               identity_.input_path.c_str());
+    } else if (split < last.split_no) {
+      log_warn("Session %s/%d: split %lld expected after %s, but %s is split %lld", id, session,
+               static_cast<long long>(expected), last.input_path.c_str(), identity_.input_path.c_str(),
+               static_cast<long long>(split));
+    }
+  }
+
+  // Appends to the session of the split before, when this split continues
+  // it; else settles that session, and creates this log's own output under
+  // its temporary name.
   bool begin_output() {
+    if (session_ != nullptr && session_->identity().continued_by(identity_)) {
+      input_.reader().continue_after(session_->last_time());
+      return true;
+    }
+    if (session_ != nullptr) settle_session();
     Status status;
-    output_ = FrameOutput::create(run_.outputs, output_path_, *run_.format, &status);
-    if (output_ != nullptr) return true;
+    session_ = SessionOutput::create(run_, output_path_, &status);
+    if (session_ != nullptr) return true;
     error(status);
     error("Error on new file");
     return false;
@@ -158,16 +194,18 @@ class FileConversion {
   // not be positioned or the output failed.
   bool pass_frames() {
     LogReader& reader = input_.reader();
-    auto take = [this, &reader](const CanFrame& frame) {
-      if (!output_->write(frame)) return false;
-      if (output_->frames() % kFramesPerProgress == 0) tell_bytes_read(reader);
+    FrameOutput& output = session_->frames();
+    frames_before_ = output.frames();
+    auto take = [this, &reader, &output](const CanFrame& frame) {
+      if (!output.write(frame)) return false;
+      if (output.frames() % kFramesPerProgress == 0) tell_bytes_read(reader);
       return true;
     };
     WorkQueue* helpers = helpers_ != nullptr && input_.size() > LogReader::kChunkedLogSize ? helpers_ : nullptr;
     const bool passed = reader.read_frames(take, helpers);
     tell_bytes_read(reader);
     counts_ = reader.counts();
-    if (!output_->status().ok()) error(output_->status());
+    if (!output.status().ok()) error(output.status());
     return passed;
   }
 
@@ -180,36 +218,55 @@ class FileConversion {
     bytes_told_ = taken;
   }
 
-  // Ends the output: a complete one with frames is put in place; one without
-  // frames, or of a failed input, leaves nothing. True when that succeeded;
-  // also true when the output could not be begun.
+  // Ends this split's part of the output: a split converted whole is added
+  // to its session, one that failed is dropped from it (an output of its
+  // own, then, leaves nothing). The session goes on to the next split when
+  // one continues it; else it is put in place here. True when that
+  // succeeded; also true when the output could not be begun.
   bool end_output(bool converted) {
-    if (output_ == nullptr) return true;
-    const bool ended = converted && output_->frames() > 0 ? commit_output() : check(output_->discard());
-    output_.reset();
-    if (!ended) error("Error during end file callback");
-    return ended;
+    if (session_ == nullptr) return true;
+    if (converted) converted = add_split();
+    if (converted && task_->session_after != nullptr) {
+      handing_on_ = true;
+      return true;
+    }
+    if (converted || !session_->empty()) {
+      if (!converted) session_->drop_partial();
+      return put_session_in_place();
+    }
+    const bool discarded = check(session_->discard());
+    session_.reset();
+    if (!discarded) error("Error during end file callback");
+    return discarded;
   }
 
-  bool commit_output() {
-    frames_kept_ = output_->frames();
-    const OutputCommit commit = output_->commit(run_.options.delete_converted);
-    folders_durable_ = commit.folders;
-    switch (commit.outcome) {
-      case CommitOutcome::kMoved:
-      case CommitOutcome::kSameContent:
-        kept_ = true;
-        return true;
-      case CommitOutcome::kOtherContent:
-        taken_name_ = "output file " + output_path_ + " holds other content";
-        return true;
-      case CommitOutcome::kLink:
-        taken_name_ = "output file " + output_path_ + " is a link";
-        return true;
-      case CommitOutcome::kFailed:
-        break;
+  bool add_split() {
+    const uint64_t frames = session_->frames().frames() - frames_before_;
+    const SplitRecord split{task_, own_keep_reason(), input_.opened_as(), frames};
+    if (session_->add(split, identity_, input_.reader().last_accepted_time())) return true;
+    error(session_->frames().status());
+    return false;
+  }
+
+  bool put_session_in_place() {
+    if (session_->put_in_place(run_, &put_failure_)) return true;
+    error(put_failure_);
+    error("Error during end file callback");
+    return false;
+  }
+
+  // Settles the session this conversion holds, put in place first when it
+  // was not yet: each split's outcome, and under -d its log removed or kept.
+  void settle_session() {
+    if (task_->session_after != nullptr && !handing_on_) task_->session_after->hand_on(nullptr);
+    if (session_ == nullptr) return;
+    if (!session_->placed()) {
+      Status failure;
+      if (!session_->put_in_place(run_, &failure)) log_error("%s", failure.message().c_str());
+      put_failure_ = failure;
     }
-    return check(commit.status);
+    session_->settle_splits(run_, put_failure_, task_);
+    session_.reset();
   }
 
   // Record lines that became no frame, or not the frame they say, one
@@ -229,19 +286,14 @@ class FileConversion {
              static_cast<unsigned long long>(first_line));
   }
 
-  // Why the input must stay although it was converted; empty when nothing of
-  // it would be lost by removing it.
-  std::string keep_reason() {
+  // Why the log must stay whatever becomes of its output ("" when nothing of
+  // it would be lost by removing it once its frames are safe).
+  std::string own_keep_reason() const {
     const uint64_t skipped = counts_.skipped_records;
     if (skipped > 0) return std::to_string(skipped) + " record(s) skipped for " + skip_cause();
     if (counts_.malformed_lines > 0) return std::to_string(counts_.malformed_lines) + " malformed line(s)";
     if (!title_note_.empty()) return title_note_;
     if (counts_.inexact_records > 0) return std::to_string(counts_.inexact_records) + " inexact record(s)";
-    if (!taken_name_.empty()) return taken_name_;
-    if (const char* change = input_.change()) return change;
-    if (!folders_durable_.ok()) {
-      return "its output folders could not be synced (" + std::string(Status::reason(folders_durable_.error())) + ")";
-    }
     return {};
   }
 
@@ -250,22 +302,6 @@ class FileConversion {
     if (counts_.early_records == 0) return "a non-increasing timestamp";
     return counts_.early_records == counts_.skipped_records ? "a time before 1970"
                                                             : "a non-increasing timestamp or a time before 1970";
-  }
-
-  // Removes the converted input when nothing of it would be lost.
-  uint32_t remove_input() {
-    const std::string reason = keep_reason();
-    if (!reason.empty()) {
-      error("Keeping input file " + std::string(name_) + ": " + reason);
-      return PATH_FAILED;
-    }
-    const Status removed = run_.input_fs->remove(name_);
-    if (removed.ok()) {
-      task_->outcome.deleted = true;
-      return PATH_OK;
-    }
-    error(Status::failure("Could not remove input file after conversion: " + std::string(name_), removed.error()));
-    return PATH_FAILED;
   }
 
   uint32_t fail() {
@@ -280,13 +316,13 @@ class FileConversion {
   InputLog input_;
   std::string output_base_;  // relative to the output root, without extension
   std::string output_path_;  // with the format's extension
-  std::unique_ptr<FrameOutput> output_;
+  HeaderIdentity identity_;  // of this log's header
+  std::unique_ptr<SessionOutput> session_;  // the output this log's frames go to
+  uint64_t frames_before_ = 0;  // the frames of the session's earlier splits
+  bool handing_on_ = false;     // the session goes on to the next split
+  Status put_failure_;          // why the session's output could not be put in place
   std::string title_note_;  // what the reader cannot take of the title line
   ReadCounts counts_;
-  uint64_t frames_kept_ = 0;  // in the output put in place
-  bool kept_ = false;         // a complete output stands at output_path_
-  std::string taken_name_;    // durable: why another entry at the output's name was kept
-  Status folders_durable_;    // durable: why the output's folders could not be synced
   uint64_t bytes_told_ = 0;   // bytes the observer was told of
   std::string reason_;        // the first error
 };

@@ -13,6 +13,7 @@
 #include "convert/run.h"
 #include "convert/paths.h"
 #include "convert/run_events.h"
+#include "convert/session_planner.h"
 #include "fs/file_system.h"
 #include "log/log.h"
 
@@ -20,18 +21,19 @@ namespace {
 
 class Walk {
  public:
-  explicit Walk(const ConversionRun& run) : run_(run), executor_(run) { levels_.emplace_back(); }
+  explicit Walk(const ConversionRun& run) : run_(run), executor_(run), planner_(run) { levels_.emplace_back(); }
 
   // Converts every input in order, until a status query fails.
   RunResult run(const std::vector<std::string>& inputs) {
     tell_inputs(inputs);
     RunResult result;
-    for (const std::string& input : inputs) {
+    for (size_t i = 0; i < inputs.size(); ++i) {
       std::string output;
-      ended_early_ = !output_name_of_input(input, &output);
-      if (!ended_early_) result.paths |= convert_path(input, output);
+      ended_early_ = !output_name_of_input(inputs[i], &output);
+      if (!ended_early_) result.paths |= convert_path(inputs[i], output, next_input_log(inputs, i));
       if (ended_early_) break;
     }
+    planner_.close();
     result.paths |= executor_.finish();
     result.ended_early = ended_early_;
     return result;
@@ -56,8 +58,10 @@ class Walk {
 
   // Converts one path: a folder with everything below it, a "txt" file into
   // an output; passes over other files. The result of a file comes with the
-  // executor's. A failed status query ends the walk (ended_early_).
-  uint32_t convert_path(std::string_view input_path, std::string_view output_path) {
+  // executor's. A failed status query ends the walk (ended_early_). next_log
+  // is the log handed over after this one when it lies in the same folder
+  // (for the sessions joined: empty without --join-splits).
+  uint32_t convert_path(std::string_view input_path, std::string_view output_path, std::string_view next_log = {}) {
     EntryInfo info{};
     if (!run_.input_fs->query(input_path, &info).ok()) {
       log_fatal("Error during stat of %.*s, exiting", log_length(input_path), input_path.data());
@@ -74,7 +78,9 @@ class Walk {
         if (!path_extension_is_txt(path_extension(input_path))) {
           note(input_path, FileOutcome::Status::kPassedOver, info.size, {});
         } else {
-          executor_.convert(new_task(input_path, output_path));
+          std::shared_ptr<FileTask> task = new_task(input_path, output_path);
+          if (run_.options.join_splits) planner_.link(task.get(), next_log);
+          executor_.convert(std::move(task));
         }
         return PATH_OK;
       default: {
@@ -116,7 +122,8 @@ class Walk {
     uint32_t result = PATH_OK;
     std::string child_input;
     std::string child_output;
-    for (const auto& [name, info] : listing) {
+    for (auto entry = listing.begin(); entry != listing.end(); ++entry) {
+      const auto& [name, info] = *entry;
       child_input.clear();
       child_output.clear();
       path_append_child(child_input, input_path, name);
@@ -126,10 +133,38 @@ class Walk {
         result |= PATH_FAILED;
         continue;
       }
-      result |= convert_path(child_input, child_output);
+      result |= convert_path(child_input, child_output, next_log_entry(input_path, listing, entry));
       if (ended_early_) break;
     }
     return result;
+  }
+
+  // The log that the walk converts after the entry when it lies in the same
+  // folder: the next entry that is a "txt" file, past those converted not at
+  // all (other files, entries that cannot be queried); none when a folder
+  // comes first. Empty without --join-splits.
+  std::string next_log_entry(std::string_view folder, const FolderListing& listing, FolderListing::const_iterator at) {
+    if (!run_.options.join_splits || at->second.kind != ENTRY_FILE) return {};
+    for (auto next = std::next(at); next != listing.end(); ++next) {
+      const EntryInfo& info = next->second;
+      if (info.error == 0 && info.kind == ENTRY_FOLDER) return {};
+      if (info.error != 0 || info.kind != ENTRY_FILE || !path_extension_is_txt(path_extension(next->first))) continue;
+      std::string path;
+      path_append_child(path, folder, next->first);
+      return path;
+    }
+    return {};
+  }
+
+  // The same for a file named on the command line: the next input, when it
+  // is a log in the same folder.
+  std::string next_input_log(const std::vector<std::string>& inputs, size_t at) {
+    if (!run_.options.join_splits || at + 1 >= inputs.size()) return {};
+    const std::string& next = inputs[at + 1];
+    if (path_folder(next) != path_folder(inputs[at]) || !path_extension_is_txt(path_extension(next))) return {};
+    EntryInfo info;
+    if (!run_.input_fs->query(next, &info).ok() || info.kind != ENTRY_FILE) return {};
+    return next;
   }
 
   // The task of a "txt" file, linked to the file before it in walk order and
@@ -221,6 +256,7 @@ class Walk {
   std::vector<std::map<std::string, std::shared_ptr<FileTask>>> levels_;
   // The folders being walked, outermost first, by device and inode.
   std::vector<std::pair<uint64_t, uint64_t>> walk_path_;
+  SessionPlanner planner_;
   bool ended_early_ = false;  // a status query failed: nothing more is converted
   // The header identity after the last file handed over.
   std::shared_ptr<HeaderSlot> last_header_ = std::make_shared<HeaderSlot>(HeaderIdentity{});

@@ -69,7 +69,6 @@ void Executor::work() {
       continue;
     }
     convert_file(run_, this, task.get(), true);
-    task->finish();
   }
 }
 
@@ -103,13 +102,14 @@ void Executor::notify() {
 
 void Executor::convert(std::shared_ptr<FileTask> task) {
   if (!parallel_) {
+    // On this thread: its outcome comes in turn, after the files before it
+    // whose session it may settle.
+    open_entry().task = task;
     convert_file(run_, nullptr, task.get(), false);
-    task->finish();
-    result_ |= task->result;
-    if (run_.observer != nullptr) run_.observer->file_finished(task->outcome);
+    retire(Wait::kNone);
     return;
   }
-  retire(entries_.size() >= window_);
+  retire(entries_.size() >= window_ ? Wait::kSettled : Wait::kNone);
   open_entry().task = task;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,17 +119,16 @@ void Executor::convert(std::shared_ptr<FileTask> task) {
 }
 
 void Executor::note(FileOutcome outcome) {
-  if (!parallel_) {
-    if (run_.observer != nullptr) run_.observer->file_finished(outcome);
-    return;
-  }
   walk_notes_.push_back(std::move(outcome));
+  if (parallel_) return;
+  open_entry();
+  retire(Wait::kNone);
 }
 
 uint32_t Executor::finish() {
+  open_entry();
+  retire(Wait::kDone);
   if (parallel_) {
-    open_entry();
-    while (!entries_.empty()) retire(true);
     log_capture_end();
     parallel_ = false;
   }
@@ -152,16 +151,20 @@ Executor::Entry& Executor::open_entry() {
   return entry;
 }
 
-void Executor::retire(bool wait_for_one) {
+void Executor::retire(Wait wait) {
   while (!entries_.empty()) {
     const std::shared_ptr<FileTask>& task = entries_.front().task;
     if (task != nullptr && !task->is_done()) {
-      if (!wait_for_one) return;
-      task->wait_done();
+      if (wait == Wait::kNone) return;
+      if (wait == Wait::kDone) {
+        task->wait_done();
+      } else if (!task->wait_settled()) {
+        return;  // handed on: a split after it, not yet handed over, settles it
+      }
     }
     deliver(entries_.front());
     entries_.pop_front();
-    wait_for_one = false;
+    if (wait == Wait::kSettled) wait = Wait::kNone;
   }
 }
 

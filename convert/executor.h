@@ -55,9 +55,15 @@ class Executor : public WorkQueue {
   void work();
   // Moves what the walk said since the last entry into a new entry.
   Entry& open_entry();
-  // Writes out and hands over every entry at the front whose file is done;
-  // with wait_for_one, waits until at least the front one is.
-  void retire(bool wait_for_one);
+  // How retire waits for the file at the front.
+  enum class Wait {
+    kNone,     // not at all
+    kSettled,  // until it is done, or handed on to a later split of its session
+    kDone,     // until it is done (every file is handed over)
+  };
+  // Writes out and hands over every entry at the front whose file is done,
+  // after waiting for the front one as told.
+  void retire(Wait wait);
   void deliver(Entry& entry);
 
   const ConversionRun& run_;

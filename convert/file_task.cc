@@ -32,6 +32,20 @@ void FileTask::finish() {
   done_cv_.notify_all();
 }
 
+void FileTask::hand_on() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handed_on_ = true;
+  }
+  done_cv_.notify_all();
+}
+
+bool FileTask::wait_settled() const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_cv_.wait(lock, [this] { return done_ || handed_on_; });
+  return done_;
+}
+
 void FileTask::wait_done() const {
   std::unique_lock<std::mutex> lock(mutex_);
   done_cv_.wait(lock, [this] { return done_; });

@@ -62,11 +62,24 @@ Status InputLog::close_log() {
   return Status::failure(input_message("Could not close input file after conversion: ", path_), errno);
 }
 
-const char* InputLog::change() const {
-  EntryInfo now;
-  if (fs_->query(path_, &now).ok() && now.kind == ENTRY_MISSING) return "it disappeared during the conversion";
-  if (now.kind == ENTRY_FILE && now.size == opened_as_.size && now.modified_ns == opened_as_.modified_ns) {
-    return nullptr;
+HeaderIdentity read_log_identity(FileSystem& fs, std::string_view path) {
+  constexpr int64_t kHeaderWindow = 64 * 1024;
+  InputLog log(&fs, path);
+  HeaderIdentity identity;
+  if (log.open_log(kHeaderWindow).ok() && log.open_reader().ok()) {
+    const LogHeader& header = log.reader().header();
+    if (header.session_no != 0 && header.split_no != 0) {
+      identity = HeaderIdentity{header.logger_id[0] != '\0' ? header.logger_id : kDefaultLoggerId, header.session_no,
+                                header.split_no, std::string(path)};
+    }
   }
+  log.close_log();
+  return identity;
+}
+
+const char* log_change(FileSystem& fs, std::string_view path, const EntryInfo& opened_as) {
+  EntryInfo now;
+  if (fs.query(path, &now).ok() && now.kind == ENTRY_MISSING) return "it disappeared during the conversion";
+  if (now.kind == ENTRY_FILE && now.size == opened_as.size && now.modified_ns == opened_as.modified_ns) return nullptr;
   return "it changed during the conversion";
 }

@@ -8,10 +8,24 @@
 #include <string>
 #include <string_view>
 
+#include "convert/file_task.h"
 #include "fs/file_system.h"
 #include "reader/log_reader.h"
 #include "stream/status.h"
 #include "stream/stream.h"
+
+// The logger identifier (the default one when the header names none),
+// session and split of the log at path, read from its header; an identity
+// with an empty logger identifier when it is no log or its header names no
+// session or split.
+HeaderIdentity read_log_identity(FileSystem& fs, std::string_view path);
+
+// The identifier of a header that names no logger.
+inline constexpr char kDefaultLoggerId[] = "LOGGERID";
+
+// How the log at path differs from when it was opened (gone, or another
+// size or modification time, to the nanosecond); nullptr when it does not.
+const char* log_change(FileSystem& fs, std::string_view path, const EntryInfo& opened_as);
 
 // The default read window (buffer_size negative) is as large as the file, but
 // never larger than this: the window's size changes no byte of the output.
@@ -34,6 +48,7 @@ class InputLog {
 
   // The size the log had when it was opened (0 when it could not be queried).
   int64_t size() const { return opened_as_.size; }
+  const EntryInfo& opened_as() const { return opened_as_; }
   LogReader& reader() { return *reader_; }
   bool has_reader() const { return reader_ != nullptr; }
 
@@ -41,9 +56,6 @@ class InputLog {
   Status read_end() const;
   // Closes the log (the reader first).
   Status close_log();
-  // How the log differs from when it was opened (gone, or another size or
-  // modification time, to the nanosecond); nullptr when it does not.
-  const char* change() const;
 
  private:
   FileSystem* fs_;

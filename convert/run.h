@@ -16,6 +16,7 @@ struct RunOptions {
   bool no_append_root = false;    // no "_out" after a folder named on the command line
   int64_t buffer_size = -1;       // read window: 0 none, negative the whole file (capped)
   int jobs = 1;                   // files converted at the same time
+  bool join_splits = false;       // a session's split logs into one output
 };
 
 // What the converting threads share; everything borrowed, and safe to use

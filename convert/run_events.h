@@ -24,6 +24,7 @@ struct FileOutcome {
   int64_t bytes = 0;             // the input's size
   uint64_t bytes_told = 0;       // what bytes_read was told of this file
   bool deleted = false;          // the input was removed
+  bool joined = false;           // a split whose frames were appended to an earlier split's output
   double seconds = 0.0;          // time spent on it
 };
 

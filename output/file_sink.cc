@@ -90,6 +90,11 @@ void FileSink::overwrite(uint64_t offset, const void* bytes, size_t count) {
   }
 }
 
+void FileSink::truncate(uint64_t size) {
+  if (!ok()) return;
+  if (!settle_window() || stream_truncate(output_.stream, static_cast<int64_t>(size)) != 0) fail_write();
+}
+
 OutputCommit FileSink::commit(bool durable) {
   OutputCommit result;
   if (!settle_window()) {

@@ -31,6 +31,10 @@ class FileSink final : public OutputSink {
   void overwrite(uint64_t offset, const void* bytes, size_t count) override;
   uint64_t size() const override;
 
+  // Cuts the file back to its first size bytes (a size it had before) and
+  // goes on writing from there.
+  void truncate(uint64_t size);
+
   // Ends the file and puts it in place (OutputTree::commit); durable when the
   // input is to be removed. The temporary file is gone afterwards.
   OutputCommit commit(bool durable);

@@ -21,6 +21,20 @@ void FrameOutput::failed(const char* what) {
   if (status_.ok()) status_ = Status::failure(what, sink_->status().error());
 }
 
+void FrameOutput::mark() {
+  writer_->mark();
+  marked_frames_ = frames_;
+  marked_size_ = sink_->size();
+  if (!sink_->ok()) failed("Could not write CAN data");
+}
+
+void FrameOutput::rollback() {
+  writer_->rollback();
+  frames_ = marked_frames_;
+  sink_->truncate(marked_size_);
+  if (!sink_->ok()) failed("Could not write CAN data");
+}
+
 OutputCommit FrameOutput::commit(bool durable) {
   writer_->end();
   if (!sink_->ok()) {

@@ -37,6 +37,11 @@ class FrameOutput {
   // Why the output could not be written; ok while it could.
   const Status& status() const { return status_; }
 
+  // Marks the end of a whole input in an output that joins several (see
+  // FormatWriter::mark); rollback forgets every frame written since.
+  void mark();
+  void rollback();
+
   // Ends the output (what the format writes after the last frame) and puts
   // it in place (FileSink::commit). Only for an output with frames.
   OutputCommit commit(bool durable);
@@ -52,5 +57,7 @@ class FrameOutput {
   std::unique_ptr<FileSink> sink_;
   std::unique_ptr<FormatWriter> writer_;
   uint64_t frames_ = 0;
+  uint64_t marked_frames_ = 0;  // frames_ at the last mark
+  uint64_t marked_size_ = 0;    // the sink's size then
   Status status_;
 };

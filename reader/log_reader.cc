@@ -43,6 +43,10 @@ bool LogReader::read_frames(TakeFrame take, WorkQueue* helpers, size_t chunk_byt
   return true;
 }
 
+void LogReader::continue_after(double last_accepted_time) { state_->last_accepted_time = last_accepted_time; }
+
+double LogReader::last_accepted_time() const { return state_->last_accepted_time; }
+
 ReadEnd LogReader::end() const {
   if (state_->read_failed) return ReadEnd::kReadFailed;
   if (state_->data_after_zero) return ReadEnd::kDataAfterZero;

@@ -80,6 +80,15 @@ class LogReader {
   // when the input could not be positioned at its first record.
   bool read_frames(TakeFrame take, WorkQueue* helpers = nullptr, size_t chunk_bytes = kChunkBytes);
 
+  // The frames handed out go on from a log before this one (the split
+  // before it in a joined session): a record earlier than that log's last
+  // frame (last_accepted_time) is skipped as one earlier than a frame of
+  // this log would be. Called before read_frames.
+  void continue_after(double last_accepted_time);
+  // The timestamp of the last frame handed out (that given to
+  // continue_after, or 0, before the first).
+  double last_accepted_time() const;
+
   // How the records ended, once read_frames has returned; for kReadFailed,
   // read_error() is the system's reason.
   ReadEnd end() const;

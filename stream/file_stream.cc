@@ -271,6 +271,19 @@ const StreamOps file_read_ops = {file_read, nullptr, file_tell, file_seek, file_
 
 }  // namespace
 
+int stream_truncate(Stream* stream, int64_t size) {
+  if (stream->ops != &file_write_ops) return -2;
+  FileStream* file = as_file(stream);
+  if (size < 0 || size > file->position || !flush_pending(file) || fflush(file->file) != 0 ||
+      ftruncate(fileno(file->file), static_cast<off_t>(size)) != 0 ||
+      fseeko(file->file, static_cast<off_t>(size), SEEK_SET) != 0) {
+    if (size < 0 || size > file->position) errno = EINVAL;
+    return -1;
+  }
+  file->position = size;
+  return 0;
+}
+
 char* stream_write_room(Stream* stream, size_t count, size_t* available) {
   if (stream->ops != &file_write_ops) return nullptr;
   FileStream* file = as_file(stream);

@@ -160,6 +160,11 @@ inline void stream_commit_write(Stream* stream, size_t count) {
   file->position += static_cast<int64_t>(count);
 }
 
+// Cuts a write-only FileStream back to its first size bytes (at most what
+// was written) and goes on writing from there. 0 on success, -1 on failure
+// (errno tells why), -2 for a stream of another kind.
+int stream_truncate(Stream* stream, int64_t size);
+
 // Flushes to stable storage. 0 on success, -2 when the stream cannot sync.
 int stream_sync(Stream* stream);
 

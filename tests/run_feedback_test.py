@@ -23,7 +23,7 @@ BINARY = None
 LOG_LINE = re.compile(rb"\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +\d+ +\d+ [WEF] [^\r\n]*\n")
 STATUS = re.compile(r"\d+/\d+\+? files  [\d.]+/[\d.]+\+? MB  [\d.]+ MB/s(  \d+:\d\d(:\d\d)? left)?(  .*)?")
 SUMMARY = re.compile(rb"Done: (\d+) converted, (\d+) failed, (\d+) passed over, (\d+) inputs deleted; "
-                     rb"(\d+) frames, [\d.]+ MB read in [\d.]+ s \([\d.]+ MB/s\)\n")
+                     rb"(\d+) outputs, (\d+) frames, [\d.]+ MB read in [\d.]+ s \([\d.]+ MB/s\)\n")
 HEADER = ("# Logger type: VorlatBeta\n# Session No.: 1\n# Split No.: {split}\n# Time: 20240115T093000\n"
           "# Value separator: \";\"\n# Time separator: \":\"\n# Time separator ms: \".\"\n"
           "Timestamp;Type;ID;Length;Data\n")
@@ -115,7 +115,7 @@ class StatusLineTest(TempCase):
                 lines_drawn.append(previous)
         summary = SUMMARY.fullmatch(previous.encode())
         self.assertIsNotNone(summary, "the last write is the summary: %r" % previous[-200:])
-        self.assertEqual(summary.groups(), (b"21", b"2", b"0", b"0", b"2000060"))
+        self.assertEqual(summary.groups(), (b"21", b"2", b"0", b"0", b"21", b"2000060"))
         self.assertEqual(errors, [b"Could not open log\n", b"Error during conversion of logs/b_bad.txt\n",
                                   b"Could not open log\n", b"Error during conversion of logs/c_bad.txt\n"])
         status_lines = lines_drawn[:-1]
