@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads trcforge's ASC, candump and CSV files back with readers written by
-others, on every bundled example and a generated log of every layout.
+others, on every bundled example and a generated log of every layout, and
+the bundled night session joined into one output of every format.
 
 The reference frames are python-can's reading of the version 1.1 trace of
 the same log. can.ASCReader, can.CanutilsLogReader and the csv module must
@@ -172,6 +173,37 @@ class ReadBack(unittest.TestCase):
                 with self.subTest(log=log):
                     oracle = example_oracle(log)
                     self.assertEqual(self.check_log(log, oracle), len(oracle))
+
+    def test_night_session_joined(self):
+        """The night session's two splits joined (--join-splits) into one
+        output of every format that python-can or the csv module reads: the
+        frames of both version 1.1 traces of a run without the join, in
+        order, at the same times."""
+        with tempfile.TemporaryDirectory(prefix="trcforge-readback-join-") as folder:
+            night = os.path.join(folder, "night")
+            shutil.copytree(os.path.join(EXAMPLES, "night_shift"), night)
+            subprocess.run([TRCFORGE, "--verbosity", "1", "-f", "version1", "-X", night], check=True)
+            traces = sorted(n for n in os.listdir(night) if n.endswith(".trc"))
+            self.assertEqual(len(traces), 2)
+            want_frames = sum((frames_of(can.TRCReader(os.path.join(night, n)))[0] for n in traces), [])
+            want_times = [us for n in traces for us, _, _ in example_oracle(os.path.join(night, n[:-4] + ".txt"))]
+            readers = {"version1": lambda p: frames_of(can.TRCReader(p)),
+                       "asc": lambda p: frames_of(can.ASCReader(p, relative_timestamp=False)),
+                       "candump": lambda p: frames_of(can.CanutilsLogReader(p), False), "csv": read_csv,
+                       "blf": lambda p: frames_of(can.BLFReader(p))}
+            for fmt, read in readers.items():
+                with self.subTest(format=fmt):
+                    out = os.path.join(folder, fmt)
+                    os.mkdir(out)
+                    subprocess.run([TRCFORGE, "--verbosity", "1", "--join-splits", "-f", fmt, "-O", out, night],
+                                   check=True)
+                    outputs = os.listdir(os.path.join(out, "night_out"))
+                    self.assertEqual(len(outputs), 1, outputs)
+                    frames, times = read(os.path.join(out, "night_out", outputs[0]))
+                    if fmt == "version1":  # a version 1.1 trace reads as times since its first frame
+                        times = [t + want_times[0] for t in times]
+                    expected = want_frames if fmt != "candump" else [f[:2] + (None,) + f[3:] for f in want_frames]
+                    self.assertEqual((frames, times), (expected, want_times))
 
     def test_generated_layouts(self):
         layouts = subprocess.run([GEN_LOG, "--list-layouts"], capture_output=True, text=True,
