@@ -80,6 +80,9 @@ HeaderIdentity read_log_identity(FileSystem& fs, std::string_view path) {
 const char* log_change(FileSystem& fs, std::string_view path, const EntryInfo& opened_as) {
   EntryInfo now;
   if (fs.query(path, &now).ok() && now.kind == ENTRY_MISSING) return "it disappeared during the conversion";
-  if (now.kind == ENTRY_FILE && now.size == opened_as.size && now.modified_ns == opened_as.modified_ns) return nullptr;
+  if (now.kind == ENTRY_FILE && now.size == opened_as.size && now.modified_ns == opened_as.modified_ns &&
+      now.device == opened_as.device && now.inode == opened_as.inode) {
+    return nullptr;
+  }
   return "it changed during the conversion";
 }

@@ -23,8 +23,9 @@ HeaderIdentity read_log_identity(FileSystem& fs, std::string_view path);
 // The identifier of a header that names no logger.
 inline constexpr char kDefaultLoggerId[] = "LOGGERID";
 
-// How the log at path differs from when it was opened (gone, or another
-// size or modification time, to the nanosecond); nullptr when it does not.
+// How the log at path differs from when it was opened (gone, another file
+// put in its place, or another size or modification time, to the
+// nanosecond); nullptr when it does not.
 const char* log_change(FileSystem& fs, std::string_view path, const EntryInfo& opened_as);
 
 // The default read window (buffer_size negative) is as large as the file, but

@@ -77,9 +77,7 @@ std::string SessionOutput::keep_reason(const ConversionRun& run, const SplitReco
   if (!split.keep_reason.empty()) return split.keep_reason;
   if (!taken_name_.empty()) return taken_name_;
   if (const char* change = log_change(*run.input_fs, split.task->input_path, split.opened_as)) return change;
-  if (!folders_durable_.ok()) {
-    return "its output folders could not be synced (" + std::string(Status::reason(folders_durable_.error())) + ")";
-  }
+  if (!folders_durable_.ok()) return folders_durable_.message();
   return {};
 }
 

@@ -24,9 +24,9 @@ bool eight_digits(const CanFrame& frame) { return frame.extended || identifier(f
 size_t data_count(const CanFrame& frame) { return frame.size <= 8 ? frame.size : 8; }
 
 // The longest line of the fast build: "(", a time below 2^36 (18
-// characters), ") can0 ", 8 identifier digits, "#", 8 data bytes, the line
-// feed.
-constexpr size_t kLongestLine = 1 + 18 + 7 + 8 + 1 + 2 * 8 + 1;
+// characters), ") can0 ", 8 identifier digits, "#", 8 data bytes, " T", the
+// line feed.
+constexpr size_t kLongestLine = 1 + 18 + 7 + 8 + 1 + 2 * 8 + 2 + 1;
 static_assert(kLongestLine + kStoreSlack <= kCandumpLineRoom, "line room too small");
 
 }  // namespace
@@ -36,6 +36,7 @@ void candump_line_append_reference(std::string* line, const CanFrame& frame) {
                     identifier(frame));
   line->push_back('#');
   str_append_hex(line, frame.data, data_count(frame), 0, true);
+  if (frame.transmitted) line->append(" T");
   line->push_back('\n');
 }
 
@@ -48,6 +49,8 @@ char* candump_line_write(char* out, const CanFrame& frame) {
   p = digits::put_hex(p + 7, identifier(frame), eight_digits(frame) ? 8 : 3);
   *p++ = '#';
   p = digits::put_packed_hex(p, frame.data, data_count(frame));
+  memcpy(p, " T", 2);
+  p += frame.transmitted ? 2 : 0;
   *p++ = '\n';
   return p;
 }

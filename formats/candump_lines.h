@@ -7,7 +7,8 @@
 // identifier is "%03X" for a standard frame, "%08X" of its 29 bits for an
 // extended one (see candump_lines.cc for a standard identifier above 0x7FF);
 // the data bytes are uppercase hexadecimal pairs without separators ("123#"
-// for none).
+// for none); a frame the logger sent ends in " T" (a received one has no
+// mark: the readers take it as received).
 //
 // Two builds give the same bytes: a reference build on stb_sprintf, and a
 // fast build written in place that declines (returns nullptr) a time outside

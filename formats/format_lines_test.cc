@@ -81,7 +81,7 @@ TEST(FormatLinesTest, ExamplesAndFieldForms) {
   sent.length = 4;
   EXPECT_EQ(lines(123456.5, sent), (std::array<std::string, 3>{
                                        "123456.500000 1  7FF             Tx   d 4\n",
-                                       "(0978307199.500000) can0 7FF#\n",
+                                       "(0978307199.500000) can0 7FF# T\n",
                                        "978307199.500000,1,7FF,0,Tx,0,4,\n"}));
   // Empty data; a standard identifier beyond 11 bits (an inexact record) in
   // candump: three digits up to FFF, else the eight of an extended one.

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -188,6 +190,12 @@ Status FileSystem::rename(std::string_view from, std::string_view to, bool repla
   if (link(source.c_str(), target.c_str()) != 0) return failed("rename", source, errno);
   unlink(source.c_str());
   return {};
+}
+
+bool FileSystem::in_memory(std::string_view folder) {
+  struct statfs info;
+  if (statfs(full_path(folder).c_str(), &info) != 0) return false;
+  return info.f_type == TMPFS_MAGIC || info.f_type == RAMFS_MAGIC;
 }
 
 Status FileSystem::make_folders(std::string_view path) {

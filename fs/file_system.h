@@ -86,6 +86,10 @@ class FileSystem {
   // an existing `to` makes it fail with EEXIST and stay as it was.
   virtual Status rename(std::string_view from, std::string_view to, bool replace);
 
+  // True when the folder lies on a file system held in memory (tmpfs,
+  // ramfs): nothing there survives a restart, however it is synced.
+  virtual bool in_memory(std::string_view folder);
+
   // Makes every missing folder along path (components split at "/", empty
   // ones skipped), outermost first; stops at the first failure.
   Status make_folders(std::string_view path);

@@ -122,7 +122,7 @@ CommitResult OutputTree::commit(PendingOutput* output, bool durable) {
   if (!renamed) fs_->remove(output->temp_path);
   temporary_file_unlist(&output->slot);
   if (durable && (result.outcome == CommitOutcome::kMoved || result.outcome == CommitOutcome::kSameContent)) {
-    result.folders = sync_folder_entries(parent_folder(output->final_path));
+    result.folders = stable_storage(parent_folder(output->final_path));
   }
   return result;
 }
@@ -142,7 +142,9 @@ CommitResult OutputTree::settle_taken_name(const PendingOutput& output) {
   if (taken.kind == ENTRY_FOLDER) {
     return failed(CommitStep::kRename, Status::failure("Could not rename " + output.temp_path, EISDIR));
   }
-  if (!same_content(*fs_, output.temp_path, name)) {
+  // A pipe, a device or a socket is never read: it is no output, and
+  // opening it may wait forever.
+  if (taken.kind != ENTRY_FILE || !same_content(*fs_, output.temp_path, name)) {
     result.outcome = CommitOutcome::kOtherContent;
     return result;
   }
@@ -152,6 +154,16 @@ CommitResult OutputTree::settle_taken_name(const PendingOutput& output) {
   }
   result.outcome = CommitOutcome::kSameContent;
   return result;
+}
+
+// Whether an output in folder, synced, is on stable storage: its folders'
+// entries synced, and none of it held in memory.
+Status OutputTree::stable_storage(const std::string& folder) {
+  if (const Status synced = sync_folder_entries(folder); !synced.ok()) {
+    return Status::failure("its output folders could not be synced", synced.error());
+  }
+  if (fs_->in_memory(folder)) return Status::failure("its output lies on a file system held in memory");
+  return {};
 }
 
 // Syncs the entry of each folder from folder up to the root into its parent,

@@ -46,8 +46,9 @@ struct CommitResult {
   CommitOutcome outcome = CommitOutcome::kFailed;
   CommitStep failed_step = CommitStep::kNone;
   Status status;   // why that step failed
-  // Durable, and the file in place (kMoved, kSameContent): why the entries of
-  // its folders up to the root could not be made durable; ok when they were.
+  // Durable, and the file in place (kMoved, kSameContent): why the file is not
+  // on stable storage after all, worded as the reason to keep its input (its
+  // folders could not be synced, or it lies in memory); ok when it is.
   Status folders;
 };
 
@@ -77,6 +78,7 @@ class OutputTree {
 
  private:
   CommitResult settle_taken_name(const PendingOutput& output);
+  Status stable_storage(const std::string& folder);
   Status sync_folder_entries(const std::string& folder);
 
   FileSystem* fs_;

@@ -52,8 +52,16 @@ def remove(folder):
     shutil.rmtree(folder, ignore_errors=True)
 
 
+def on_disk_temp():
+    """/tmp, unless it is held in memory (the program keeps every log whose
+    output lies there under -d): then /var/tmp."""
+    mounts = [line.split() for line in open('/proc/mounts')]
+    tmp = max((m for m in mounts if '/tmp/'.startswith(m[1].rstrip('/') + '/')), key=lambda m: len(m[1]))
+    return '/var/tmp' if tmp[2] in ('tmpfs', 'ramfs') else '/tmp'
+
+
 def run_case(name, args):
-    folder = tempfile.mkdtemp(prefix='trcforge-cli-')
+    folder = tempfile.mkdtemp(prefix='trcforge-cli-', dir=on_disk_temp())
     os.chmod(folder, 0o755)  # an unprivileged user must reach it
     env = dict(os.environ, TRCFORGE_BIN=os.path.abspath(args.bin),
                TRCFORGE_EXTRA_ARGS=args.extra_args, EXAMPLES=os.path.abspath(args.examples),

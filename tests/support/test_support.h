@@ -23,10 +23,11 @@ inline std::string read_file(const std::string& path) {  // empty when it cannot
   return text.str();
 }
 
-// A fresh folder below /tmp (path() ends in "/"), removed with all it holds.
+// A fresh folder below /var/tmp (path() ends in "/"), removed with all it
+// holds: on disk, where -d takes an output as safe (/tmp may be in memory).
 class TempFolder {
  public:
-  TempFolder() : path_("/tmp/trcforge-test-XXXXXX") { path_ = std::string(mkdtemp(path_.data())) + "/"; }
+  TempFolder() : path_("/var/tmp/trcforge-test-XXXXXX") { path_ = std::string(mkdtemp(path_.data())) + "/"; }
   ~TempFolder() { std::filesystem::remove_all(path_); }
   const std::string& path() const { return path_; }
   std::string at(const std::string& relative) const { return path_ + relative; }
