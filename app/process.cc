@@ -6,7 +6,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
+#include "app/exit_status.h"
 #include "app/progress.h"
 #include "fs/temporary_files.h"
 #include "log/log.h"
@@ -27,6 +30,26 @@ void stop_on_signal(int signal_number) {
     (void)ignored;
   }
   _exit(128 + signal_number);
+}
+
+// An exception that nothing caught (in practice memory that ran out where
+// the run cannot go on without it): the same clean end as a stop signal,
+// instead of an abort that leaves the temporary files behind.
+[[noreturn]] void stop_on_uncaught_exception() {
+  temporary_files_remove_all();
+  status_line_erase();
+  const char* message = "trcforge: stopped by an internal error; temporary files removed\n";
+  try {
+    if (std::exception_ptr caught = std::current_exception()) std::rethrow_exception(caught);
+  } catch (const std::bad_alloc&) {
+    message = "trcforge: out of memory; temporary files removed\n";
+  } catch (...) {
+  }
+  if (log_level != LOG_NONE) {
+    ssize_t ignored = write(2, message, std::strlen(message));
+    (void)ignored;
+  }
+  _exit(kExitFailure);
 }
 
 }  // namespace
@@ -52,4 +75,5 @@ void install_signal_handlers() {
     sigaction(kStopSignals[i], &action, nullptr);
   }
   signal(SIGXFSZ, SIG_IGN);
+  std::set_terminate(stop_on_uncaught_exception);
 }

@@ -12,5 +12,7 @@ void guard_standard_streams();
 // (Terminated); temporary files removed", unless the diagnostic log is
 // switched off) and end the process with 128 + the signal number; SIGXFSZ
 // is ignored, so that a write beyond the file size limit fails (and is
-// reported) instead of killing the process.
+// reported) instead of killing the process. An exception that nothing
+// catches (memory that ran out) ends the process the same way, with
+// "trcforge: out of memory; temporary files removed" and status 129.
 void install_signal_handlers();

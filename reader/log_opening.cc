@@ -25,11 +25,13 @@ int read_title(ReaderState* reader) {
 }
 
 // Notes in the reader's title note what it cannot take of the title line:
-// the titles it does not know (or does not reach, after the seventh), and a
-// missing Timestamp, ID or Data column.
-void note_title_problems(ReaderState* reader, const std::string& unknown) {
+// the titles it does not know (or does not reach, after the seventh), the
+// titles given again (only one of the columns is read), and a missing
+// Timestamp, ID or Data column.
+void note_title_problems(ReaderState* reader, const std::string& unknown, const std::string& repeated) {
   std::string& note = reader->title_note;
   if (!unknown.empty()) note = "unknown column title(s) " + unknown;
+  if (!repeated.empty()) note += (note.empty() ? "" : "; ") + ("repeated column title(s) " + repeated);
   std::vector<const char*> missing;
   const ColumnKind* kinds = reader->column_kinds;
   const ColumnKind* kinds_end = kinds + kColumnSlots;
@@ -55,19 +57,23 @@ bool read_columns(ReaderState* reader, int length) {
   const char separator = reader->header.value_separator;
   bool recognised = false;
   std::string unknown;
+  std::string repeated;
   uint32_t column = 0;
   for (const char* begin = text;; ++column) {
     const void* found = separator == '\0' ? nullptr : memchr(begin, separator, static_cast<size_t>(text_end - begin));
     const char* end = found != nullptr ? static_cast<const char*>(found) : text_end;
     const ColumnKind kind = column < kColumnSlots ? column_kind(begin, end) : COLUMN_NONE;
+    const ColumnKind* kinds = reader->column_kinds;
+    const bool again = kind != COLUMN_NONE && std::find(kinds, kinds + column, kind) != kinds + column;
     if (column < kColumnSlots) reader->column_kinds[column] = kind;
     recognised |= kind != COLUMN_NONE;
     if (kind == COLUMN_NONE) unknown += (unknown.empty() ? "\"" : ", \"") + std::string(begin, end) + "\"";
+    if (again) repeated += (repeated.empty() ? "\"" : ", \"") + std::string(begin, end) + "\"";
     if (found == nullptr) break;
     begin = end + 1;
   }
   reader->title_fields = column + 1;
-  if (recognised) note_title_problems(reader, unknown);
+  if (recognised) note_title_problems(reader, unknown, repeated);
   return recognised;
 }
 

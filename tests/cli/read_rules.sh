@@ -1,4 +1,4 @@
-# Each without and with -d: column titles the reader does not know or a missing column, DEL in a
+# Each without and with -d: column titles the reader does not know, given twice or a missing column, DEL in a
 # record, the start time before the first record (time formats 1 to 3, the first record a minute, an
 # hour, a day on), frames before 1970, non-increasing times, blank lines of 50 and 300 CRs.
 header() { log_header h.txt; sed -i "s/^# Time: .*/# Time: $1/" h.txt; [ -z "$2" ] || echo "# Time format: $2" >>h.txt; }
@@ -15,6 +15,7 @@ for title in "Timestamp;Type;ID;DLC;Payload" "Timestamp;Typ;ID;Length;Data" "Typ
     "Timestamp ;Type ;ID ;Length ;Data" "Timestamp;Type;ID;Length;Data;"; do
   both "$title" "$good"
 done
+both "Timestamp;Type;ID;Length;Data;Data" "09:30:01.123;1;18FEF100;8;1122334455667788;8877665544332211"
 both "Timestamp;Lost;Bus;Type;ID;Length;Data;Note" "09:30:01.123;0;2;1;18FEF100;8;1122334455667788;x"
 both "Timestamp;Type;ID;Length;Data" "09:30:01.000;0;123;1;11" $'09:30:02.000;0;124;2;11\1772'
 for format in 1 2 3; do
