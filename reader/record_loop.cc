@@ -193,7 +193,8 @@ void note_malformed(ReaderState* reader) {
 }
 
 // Skips the settled frame of the current line (not before 1970, not before
-// the last frame accepted), or accepts it and counts it when it is inexact.
+// the last frame accepted), or accepts it and counts it when it is inexact
+// (its line said so, or its time is beyond what outputs keep exactly).
 // Shared by the record loop and the settling of parsed chunks.
 [[gnu::always_inline]] inline Settled accept_or_skip(ReaderState* reader, double timestamp, bool inexact) {
   if (timestamp < reader->last_accepted_time) {
@@ -210,6 +211,7 @@ void note_malformed(ReaderState* reader) {
     return Settled::kSkipped;
   }
   reader->last_accepted_time = timestamp;
+  inexact |= timestamp >= kExactTimeLimit;
   if (inexact && reader->inexact_records++ == 0) reader->first_inexact_line = reader->line_number;
   return Settled::kAccepted;
 }

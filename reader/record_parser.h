@@ -36,14 +36,17 @@ inline void reset_frame(CanFrame* frame) {
 
 // The Timestamp column: the composed time, before the wrap correction, which
 // the caller applies once the whole line is known to be well formed. A field
-// that is no time marks the line malformed.
+// that is no time marks the line malformed, one whose time is not what it
+// says inexact.
 [[gnu::always_inline]] inline void parse_timestamp(ReaderState* reader, const char* begin, const char* end,
                                                    CanFrame* frame) {
   double composed;
-  if (!record_clock_compose(&reader->clock, begin, end, reader->line + sizeof reader->line, &composed)) {
+  bool exact;
+  if (!record_clock_compose(&reader->clock, begin, end, reader->line + sizeof reader->line, &composed, &exact)) {
     reader->line_malformed = true;
     return;
   }
+  if (!exact) reader->line_inexact = true;
   frame->timestamp = composed;
   reader->line_timed = true;
 }

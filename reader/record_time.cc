@@ -13,10 +13,29 @@ bool all_digits(const char* text, size_t length) {
   return true;
 }
 
+// The digit counts, from the field's end, at which one group of the
+// template ends and the next begins: milliseconds 3, then seconds, minutes,
+// hours, day, month, the year's last two and all four digits.
+constexpr uint32_t kGroupEnds = 1u << 3 | 1u << 5 | 1u << 7 | 1u << 9 | 1u << 11 | 1u << 13 | 1u << 15 | 1u << 17;
+
+bool ends_group(int digits) { return digits <= kTimeDigits && ((kGroupEnds >> digits) & 1u) != 0; }
+
+// Whether the composed numbers (year to second) are a real date and time of
+// day, as the calendar conversion takes them without counting on.
+bool date_in_range(const unsigned numbers[7]) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const unsigned year = numbers[0], month = numbers[1], day = numbers[2];
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1u : 0u);
+}
+
 // Remembers the field [begin, end) and its composed template digits, whose
 // whole seconds are t, when the template is well formed (seventeen digits, a
-// month from 1 to 12); forgets the cache otherwise.
-void remember_time_field(RecordClock* clock, const char* begin, const char* end, const char* digits, int64_t t) {
+// month from 1 to 12); forgets the cache otherwise. date_exact: whether the
+// field's groups and the template's date are exact.
+void remember_time_field(RecordClock* clock, const char* begin, const char* end, const char* digits, int64_t t,
+                         bool date_exact) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
   cache.valid = false;
@@ -29,7 +48,8 @@ void remember_time_field(RecordClock* clock, const char* begin, const char* end,
     ++kept_tail;
   }
   unsigned millis;
-  cache.midnight = t - record_time_detail::seconds_of_day(digits, &millis);
+  cache.midnight = t - record_time_detail::seconds_of_day(digits, &millis, &cache.time_exact);
+  cache.date_exact = date_exact;
   cache.seconds = t;
   memcpy(cache.field, begin, length);
   memcpy(cache.digits, digits, kTimeDigits);
@@ -92,16 +112,24 @@ uint32_t wrap_period(uint8_t time_format, double ts) {
 }
 
 bool record_time_detail::compose_afresh(RecordClock* clock, const char* begin, const char* end, int64_t* t,
-                                        unsigned* millis) {
-  // The kept characters must all be digits; the last 17 of them count.
+                                        unsigned* millis, bool* exact) {
+  // The kept characters must all be digits; the last 17 of them count. The
+  // removed ones must stand between whole groups.
   char kept[kTimeDigits];
   int count = 0;
+  int digits_seen = 0;
+  bool groups_whole = true;
   for (const char* p = end; p > begin;) {
     const char c = *--p;
-    if (clock->time_drop[static_cast<unsigned char>(c)]) continue;
+    if (clock->time_drop[static_cast<unsigned char>(c)]) {
+      groups_whole &= ends_group(digits_seen);
+      continue;
+    }
     if (c < '0' || c > '9') return false;
+    ++digits_seen;
     if (count < kTimeDigits) kept[kTimeDigits - 1 - count++] = c;
   }
+  groups_whole &= ends_group(digits_seen);
   char digits[kTimeDigits];
   memcpy(digits, clock->time_base, kTimeDigits);
   memcpy(digits + kTimeDigits - count, kept + kTimeDigits - count, static_cast<size_t>(count));
@@ -111,6 +139,8 @@ bool record_time_detail::compose_afresh(RecordClock* clock, const char* begin, c
   scan_time_template(digits, numbers);
   *t = utc_seconds(numbers, &clock->day_cache);
   *millis = numbers[6];
-  remember_time_field(clock, begin, end, digits, *t);
+  const bool date_exact = groups_whole && date_in_range(numbers);
+  *exact = date_exact && numbers[3] <= 23 && numbers[4] <= 59 && numbers[5] <= 59;
+  remember_time_field(clock, begin, end, digits, *t, date_exact);
   return true;
 }

@@ -26,6 +26,8 @@
 struct TimeFieldCache {
   static constexpr int kFieldCapacity = 24;
   bool valid = false;          // the members below describe a field
+  bool date_exact = false;     // its digit groups and its date are as a logger writes them
+  bool time_exact = false;     // its hour, minute and second are within their ranges
   uint8_t length = 0;          // the field's length, at most kFieldCapacity
   uint8_t kept_tail = 0;       // length of its longest suffix with no removed character
   char field[kFieldCapacity];  // the field's text (bytes beyond length are stale)
@@ -47,6 +49,11 @@ struct RecordClock {
   uint32_t wrap_offset = 0;       // seconds added to every timestamp
   double last_parsed_time = 0.0;  // the last timestamp settled; before the first, the start time
 };
+
+// From 2^33 seconds on (the year 2242) a timestamp in double precision no
+// longer keeps its milliseconds through the six decimals that outputs write:
+// a frame at or after it is inexact.
+constexpr double kExactTimeLimit = 8589934592.0;
 
 // Prepares the clock for the header's separators, time format and start time.
 void record_clock_init(RecordClock* clock, const LogHeader& header);
@@ -72,13 +79,16 @@ inline size_t first_difference(const char* a, const char* b, size_t length) {
 }
 
 // Seconds since midnight and milliseconds from the time-of-day digits
-// (template positions 8 to 16) of a template that holds digits only.
-inline int64_t seconds_of_day(const char* d, unsigned* millis) {
+// (template positions 8 to 16) of a template that holds digits only;
+// *in_range tells whether hour, minute and second are a time of day (a
+// minute of 75 still counts on, as the calendar conversion takes it).
+inline int64_t seconds_of_day(const char* d, unsigned* millis, bool* in_range) {
   auto digit = [d](int i) { return static_cast<unsigned>(d[i] - '0'); };
   const unsigned hour = digit(8) * 10 + digit(9);
   const unsigned minute = digit(10) * 10 + digit(11);
   const unsigned second = digit(12) * 10 + digit(13);
   *millis = (digit(14) * 10 + digit(15)) * 10 + digit(16);
+  *in_range = hour <= 23 && minute <= 59 && second <= 59;
   return int64_t{hour} * 3600 + int64_t{minute} * 60 + int64_t{second};
 }
 
@@ -87,10 +97,12 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
 // field's length and differs from it only in digits within its suffix of
 // kept characters, no further left than the template's hour: only the
 // template's time-of-day digits change, and the cache then describes this
-// field. False (nothing changed) for any other field. The text from begin
-// must be readable up to readable_end.
+// field; *exact tells whether the field is as a logger writes it. False
+// (nothing changed) for any other field. The text from begin must be
+// readable up to readable_end.
 [[gnu::always_inline]] inline bool compose_from_cache(RecordClock* clock, const char* begin, const char* end,
-                                                      const char* readable_end, int64_t* t, unsigned* millis) {
+                                                      const char* readable_end, int64_t* t, unsigned* millis,
+                                                      bool* exact) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
   if (!cache.valid || length != cache.length || readable_end - begin < TimeFieldCache::kFieldCapacity) return false;
@@ -114,16 +126,19 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
     auto at = [&cache](int i) { return static_cast<unsigned>(cache.digits[i] - '0'); };
     *millis = (at(14) * 10 + at(15)) * 10 + at(16);
     *t = cache.seconds;
+    *exact = cache.date_exact & cache.time_exact;
     return true;
   }
-  cache.seconds = cache.midnight + seconds_of_day(cache.digits, millis);
+  cache.seconds = cache.midnight + seconds_of_day(cache.digits, millis, &cache.time_exact);
   *t = cache.seconds;
+  *exact = cache.date_exact & cache.time_exact;
   return true;
 }
 
 // The composition of a field that the cache does not describe; kept out of
 // line, since most fields take the cached path. False for a malformed field.
-bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int64_t* t, unsigned* millis);
+bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int64_t* t, unsigned* millis,
+                    bool* exact);
 
 }  // namespace record_time_detail
 
@@ -133,13 +148,18 @@ bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int6
 // second and milliseconds, converted as UTC. False, giving nothing, when the
 // field holds anything but digits once those characters are removed, or the
 // template still holds anything but digits (a start time that is no time).
-// The text from begin must be readable up to readable_end.
+// *exact is false when the time is not what the field says: a field with no
+// digits, digits that do not fill whole groups (a separator within a group,
+// as in "7:0:03.5"), more than 17 digits, or a date or time of day out of
+// its range (month 13, 30 February, minute 75). The text from begin must be
+// readable up to readable_end.
 [[gnu::always_inline]] inline bool record_clock_compose(RecordClock* clock, const char* begin, const char* end,
-                                                        const char* readable_end, double* timestamp) {
+                                                        const char* readable_end, double* timestamp,
+                                                        bool* exact) {
   int64_t t;
   unsigned millis;
-  if (!record_time_detail::compose_from_cache(clock, begin, end, readable_end, &t, &millis) &&
-      !record_time_detail::compose_afresh(clock, begin, end, &t, &millis)) {
+  if (!record_time_detail::compose_from_cache(clock, begin, end, readable_end, &t, &millis, exact) &&
+      !record_time_detail::compose_afresh(clock, begin, end, &t, &millis, exact)) {
     return false;
   }
   // The product and the sum with t round once.
