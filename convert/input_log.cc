@@ -19,6 +19,9 @@ Status InputLog::open_log(int64_t buffer_size) {
   if (!fs_->query(path_, &opened_as_).ok()) opened_as_ = EntryInfo{};
   Status opened;
   stream_ = fs_->open(path_, Access::kRead, &opened);
+  if (stream_ == nullptr && opened.error() == 0) {
+    return Status::failure(input_message("Input ", path_) + " is neither a file nor a folder");
+  }
   if (stream_ == nullptr) return Status::failure(input_message("Could not open input file ", path_), opened.error());
   int64_t size = buffer_size;
   if (size < 0) {
@@ -81,7 +84,7 @@ const char* log_change(FileSystem& fs, std::string_view path, const EntryInfo& o
   EntryInfo now;
   if (fs.query(path, &now).ok() && now.kind == ENTRY_MISSING) return "it disappeared during the conversion";
   if (now.kind == ENTRY_FILE && now.size == opened_as.size && now.modified_ns == opened_as.modified_ns &&
-      now.device == opened_as.device && now.inode == opened_as.inode) {
+      now.changed_ns == opened_as.changed_ns && now.device == opened_as.device && now.inode == opened_as.inode) {
     return nullptr;
   }
   return "it changed during the conversion";

@@ -3,13 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "fs/storage_kind.h"
 
 namespace {
 
@@ -29,6 +29,7 @@ void fill_info(const struct stat& st, EntryInfo* info) {
     info->kind = ENTRY_OTHER;
   }
   info->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info->changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   info->device = static_cast<uint64_t>(st.st_dev);
   info->inode = static_cast<uint64_t>(st.st_ino);
 }
@@ -72,6 +73,27 @@ Stream* stream_of(int fd, int mode, const std::string& path, Status* status) {
     close(fd);
   }
   return stream;
+}
+
+// Opens a file to read, never waiting: what was a file when it was listed
+// may be a pipe or a device by now, and opening one of those can wait for a
+// writer forever or act on the device. -1 with *status set when it fails
+// (without errno for anything but a regular file).
+int open_regular(const std::string& full, int flags, Status* status) {
+  const int fd = ::open(full.c_str(), flags | O_NONBLOCK);
+  if (fd < 0) {
+    *status = failed("open", full, errno);
+    return -1;
+  }
+  struct stat st;
+  const bool queried = fstat(fd, &st) == 0;
+  if (!queried || !S_ISREG(st.st_mode)) {
+    *status = queried ? Status::failure(full + " is no regular file") : failed("open", full, errno);
+    close(fd);
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 }  // namespace
@@ -149,20 +171,18 @@ Stream* FileSystem::open(std::string_view path, Access access, Status* status) {
   int mode = FILE_STREAM_READ;
   switch (access) {
     case Access::kRead:
-      fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC);
+      fd = open_regular(full, O_RDONLY | O_CLOEXEC, status);
       break;
     case Access::kReadNoLink:
-      fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      fd = open_regular(full, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, status);
       break;
     case Access::kCreateNew:
       fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0) *status = failed("open", full, errno);
       mode = FILE_STREAM_WRITE;
       break;
   }
-  if (fd < 0) {
-    *status = failed("open", full, errno);
-    return nullptr;
-  }
+  if (fd < 0) return nullptr;
   Stream* stream = stream_of(fd, mode, full, status);
   if (stream == nullptr && access == Access::kCreateNew) unlink(full.c_str());
   return stream;
@@ -192,11 +212,7 @@ Status FileSystem::rename(std::string_view from, std::string_view to, bool repla
   return {};
 }
 
-bool FileSystem::in_memory(std::string_view folder) {
-  struct statfs info;
-  if (statfs(full_path(folder).c_str(), &info) != 0) return false;
-  return info.f_type == TMPFS_MAGIC || info.f_type == RAMFS_MAGIC;
-}
+const char* FileSystem::volatile_storage(std::string_view folder) { return ::volatile_storage(full_path(folder)); }
 
 Status FileSystem::make_folders(std::string_view path) {
   std::string accumulated;

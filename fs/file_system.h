@@ -28,6 +28,7 @@ struct EntryInfo {
   EntryKind kind = ENTRY_MISSING;
   int64_t size = 0;         // bytes for a file, 0 for every other kind
   int64_t modified_ns = 0;  // last change of the contents, nanoseconds since the epoch
+  int64_t changed_ns = 0;   // last change of the contents or the entry (which no program can set back)
   uint64_t device = 0;      // with inode: which entry this is, whatever the path to it
   uint64_t inode = 0;
   // In a folder listing: the system's reason (errno) when the status query
@@ -76,7 +77,9 @@ class FileSystem {
   // Removes a file (or an empty folder).
   virtual Status remove(std::string_view path);
   // A stream of the file, or nullptr with *status telling why. The caller
-  // owns the stream.
+  // owns the stream. A file opened to be read must be a regular file (never
+  // a pipe or a device, which could keep the open waiting): anything else
+  // fails without a system reason.
   virtual Stream* open(std::string_view path, Access access, Status* status);
   // Flushes the folder's entries (a file created or renamed in it) to stable
   // storage; the empty path is the root.
@@ -86,9 +89,9 @@ class FileSystem {
   // an existing `to` makes it fail with EEXIST and stay as it was.
   virtual Status rename(std::string_view from, std::string_view to, bool replace);
 
-  // True when the folder lies on a file system held in memory (tmpfs,
-  // ramfs): nothing there survives a restart, however it is synced.
-  virtual bool in_memory(std::string_view folder);
+  // Why files in the folder would not survive a restart however they are
+  // synced (see fs/storage_kind.h); nullptr when they would.
+  virtual const char* volatile_storage(std::string_view folder);
 
   // Makes every missing folder along path (components split at "/", empty
   // ones skipped), outermost first; stops at the first failure.

@@ -99,6 +99,7 @@ Status OutputTree::create(std::string_view final_path, PendingOutput* output) {
     // removed, since its slot is given up before the next name is tried.
     output->slot = temporary_file_list(fs_->full_path(output->temp_path));
     output->stream = fs_->open(output->temp_path, Access::kCreateNew, &status);
+    temporary_file_made();
     if (output->stream != nullptr) return {};
     temporary_file_unlist(&output->slot);
     if (status.error() != EEXIST) return status;
@@ -162,7 +163,7 @@ Status OutputTree::stable_storage(const std::string& folder) {
   if (const Status synced = sync_folder_entries(folder); !synced.ok()) {
     return Status::failure("its output folders could not be synced", synced.error());
   }
-  if (fs_->in_memory(folder)) return Status::failure("its output lies on a file system held in memory");
+  if (const char* reason = fs_->volatile_storage(folder)) return Status::failure(reason);
   return {};
 }
 

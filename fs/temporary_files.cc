@@ -1,6 +1,7 @@
 #include "fs/temporary_files.h"
 
 #include <limits.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,9 +23,27 @@ struct Slot {
 };
 Slot slots[kSlots];
 
+// A stop and the threads making files meet through two counters, each
+// written before the other is read (sequentially consistent): a thread that
+// counted itself in before the stop was seen is waited for, one that comes
+// later sees the stop.
+std::atomic<bool> stopping{false};
+std::atomic<int> making{0};
+thread_local int making_here = 0;  // this thread's part of making (0 or 1)
+
+void wait_while_stopping() {
+  for (;;) pause();
+}
+
 }  // namespace
 
 int temporary_file_list(const std::string& full_path) {
+  making.fetch_add(1);
+  making_here = 1;
+  if (stopping.load()) {
+    temporary_file_made();
+    wait_while_stopping();
+  }
   if (full_path.size() >= PATH_MAX) return -1;
   for (int i = 0; i < kSlots; ++i) {
     int expected = kFree;
@@ -37,12 +56,23 @@ int temporary_file_list(const std::string& full_path) {
   return -1;
 }
 
+void temporary_file_made() {
+  if (making_here == 0) return;
+  making_here = 0;
+  making.fetch_sub(1);
+}
+
 void temporary_file_unlist(int* slot) {
   if (*slot >= 0) slots[*slot].state.store(kFree, std::memory_order_release);
   *slot = -1;
 }
 
 void temporary_files_remove_all() {
+  stopping.store(true);
+  // The thread that runs this may itself be between listing and making:
+  // it makes nothing more, so only the others are waited for.
+  const struct timespec step = {0, 1000000};
+  for (int waited = 0; making.load() > making_here && waited < 2000; ++waited) nanosleep(&step, nullptr);
   for (Slot& slot : slots) {
     if (slot.state.load(std::memory_order_acquire) == kListed) unlink(slot.path);
   }
