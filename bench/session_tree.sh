@@ -10,12 +10,12 @@
 #
 # gen_log is taken from $GEN_LOG, else built in build-bench.
 set -euo pipefail
+folder=$(realpath -m "${1:?usage: bench/session_tree.sh FOLDER}")
+gen_log=$(realpath -m "${GEN_LOG:-$(dirname "$0")/../build-bench/bench/gen_log}")
 cd "$(dirname "$0")/.."
 
 splits=${SPLITS:-64}
 size=${SIZE:-16M}
-folder=${1:?usage: bench/session_tree.sh FOLDER}
-gen_log=${GEN_LOG:-build-bench/bench/gen_log}
 if [ ! -x "$gen_log" ]; then
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build-bench -j2 --target gen_log >/dev/null

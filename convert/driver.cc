@@ -3,6 +3,7 @@
 // executor as a task linked to the files before it.
 #include "convert/driver.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <utility>
@@ -28,6 +29,9 @@ class Walk {
     tell_inputs(inputs);
     RunResult result;
     for (size_t i = 0; i < inputs.size(); ++i) {
+      if (std::find(inputs.begin(), inputs.begin() + static_cast<ptrdiff_t>(i), inputs[i]) != inputs.begin() + i) {
+        executor_.settle_all();  // a log named again is converted after the first time is over
+      }
       std::string output;
       ended_early_ = !output_name_of_input(inputs[i], &output);
       if (!ended_early_) result.paths |= convert_path(inputs[i], output, next_input_log(inputs, i));

@@ -125,6 +125,13 @@ void Executor::note(FileOutcome outcome) {
   retire(Wait::kNone);
 }
 
+void Executor::settle_all() {
+  for (Entry& entry : entries_) {
+    if (entry.task != nullptr) entry.task->wait_settled();
+  }
+  retire(Wait::kNone);
+}
+
 uint32_t Executor::finish() {
   open_entry();
   retire(Wait::kDone);

@@ -33,6 +33,10 @@ class Executor : public WorkQueue {
   // An outcome of the walk itself (a file passed over, a path that could not
   // be reached), in its place in walk order.
   void note(FileOutcome outcome);
+  // Waits until every file so far is converted (done, or handed on to a
+  // later split of its session), as on one thread: for an input named again,
+  // which must find its log as the conversion before it left it.
+  void settle_all();
   // Waits for every file. Returns the OR of their results.
   uint32_t finish();
 

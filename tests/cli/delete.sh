@@ -15,6 +15,8 @@ tree d d_out
 small_log e/x.txt; { log_header /dev/stdout 2; echo "09:30:05.000;0;7FF;1;01"; } >e/x.Txt
 run trcforge e/x.txt e/x.Txt e/x.txt
 show e/x.trc
+# Under -d the first conversion removes it, so the second finds it gone at any -j.
+run trcforge -d e/x.txt e/x.txt; tree e
 # A trace removed for want of frames leaves its name free.
 log_header f/a.TXT 1; small_log f/a.txt 2
 run trcforge f
