@@ -2,12 +2,17 @@
 
 #include <isa-l/igzip_lib.h>
 
+#include <cstddef>
 #include <cstring>
 #include <stdexcept>
 
 using namespace blf;
 
 namespace {
+
+// The bytes of a stream up to its internal buffers: its fields and those of
+// its state.
+constexpr size_t kStreamFields = offsetof(isal_zstream, internal_state) + offsetof(isal_zstate, buffer);
 
 // The match finder's memory at each level: the library's default size. The
 // size decides where the deflate blocks end, so it is fixed for the bytes
@@ -24,7 +29,7 @@ uint32_t level_buffer_size(int level) {
 }  // namespace
 
 BlfCompressor::BlfCompressor(int level)
-    : level_(level), stream_(new isal_zstream), level_buffer_size_(level_buffer_size(level)) {
+    : level_(level), stream_(new isal_zstream()), level_buffer_size_(level_buffer_size(level)) {
   if (level < kMinLevel || level > kMaxLevel) throw std::out_of_range("BLF compression level");
   if (level_buffer_size_ > 0) level_buffer_.reset(new uint8_t[level_buffer_size_]);
 }
@@ -32,11 +37,12 @@ BlfCompressor::BlfCompressor(int level)
 BlfCompressor::~BlfCompressor() = default;
 
 size_t BlfCompressor::put_container(const uint8_t* objects, size_t count, uint8_t* out) {
-  // The stream's state is cleared whole first: the library leaves parts of
-  // it as they were, and on inputs of a few hundred bytes their old values
-  // can change the bytes it makes.
+  // The library's init leaves some of the stream's fields as they were (the
+  // window size among them), and on inputs of a few hundred bytes their old
+  // values can change the bytes it makes: every field before the internal
+  // buffers is cleared first (what the buffers held changes nothing).
   isal_zstream* stream = stream_.get();
-  memset(stream, 0, sizeof *stream);
+  memset(stream, 0, kStreamFields);
   isal_deflate_stateless_init(stream);
   stream->level = static_cast<uint32_t>(level_);
   stream->level_buf = level_buffer_.get();
