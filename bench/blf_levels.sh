@@ -31,7 +31,7 @@ if [ ! -x "$build/bench/blf_write" ] || [ ! -x "$build/app/trcforge" ]; then
 fi
 log=$work/log-$size.txt
 [ -f "$log" ] || "$build/bench/gen_log" --size "$size" --layout 0 --seed 1 --out "$log" >/dev/null
-log_bytes=$(stat -c %s "$log")
+log_bytes=$(stat -Lc %s "$log")
 frames=$("$build/bench/blf_write" --level 0 "$log" "$work/out/log.blf" | sed 's/frames=\([0-9]*\).*/\1/')
 
 # The median of a list of numbers, one a line.
