@@ -6,19 +6,20 @@
 # trace's time over the BLF file's).
 #
 #   bench/blf_levels.sh [runs]              (default 3; the median is shown)
-#   SIZE=64M LEVELS="1 6" BUILD=build-rel bench/blf_levels.sh 5
+#   SIZE=64M LEVELS="0 1" BUILD=build-rel bench/blf_levels.sh 5
 #
 # The log comes from gen_log (layout 0, seed 1) and is kept in $WORK (default
 # /tmp/trcforge-blf-bench). Every timed command runs pinned to one processor
-# (taskset -c $CPU, default 1). BUILD (default build-rel) is configured as a
-# Release build without profile-guided optimisation, so that trcforge and
-# blf_write compile the reader alike, and built when missing.
+# (taskset -c $CPU, default 1), which the writer's compressing thread
+# shares. BUILD (default build-rel) is configured as a Release build without
+# profile-guided optimisation, so that trcforge and blf_write compile the
+# reader alike, and built when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${1:-3}
 size=${SIZE:-256M}
-levels=${LEVELS:-"0 1 2 3 4 5 6 7 8 9 10 11 12"}
+levels=${LEVELS:-"0 1 2 3"}
 build=${BUILD:-build-rel}
 work=${WORK:-/tmp/trcforge-blf-bench}
 cpu=${CPU:-1}
@@ -30,7 +31,7 @@ if [ ! -x "$build/bench/blf_write" ] || [ ! -x "$build/app/trcforge" ]; then
 fi
 log=$work/log-$size.txt
 [ -f "$log" ] || "$build/bench/gen_log" --size "$size" --layout 0 --seed 1 --out "$log" >/dev/null
-log_bytes=$(stat -c %s "$log")
+log_bytes=$(stat -Lc %s "$log")
 frames=$("$build/bench/blf_write" --level 0 "$log" "$work/out/log.blf" | sed 's/frames=\([0-9]*\).*/\1/')
 
 # The median of a list of numbers, one a line.

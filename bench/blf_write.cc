@@ -1,9 +1,10 @@
 // blf_write: converts one text log into a BLF file with BlfWriter, through a
 // plain file sink, and tells how long the writer took.
 //
-//   blf_write [--level N] [--encode-only] LOG OUT
+//   blf_write [--level N] [--no-thread] [--encode-only] LOG OUT
 //
-// The log is read with the project's log reader. By default the frames go to
+// The log is read with the project's log reader. --no-thread keeps the
+// compression on the writer's thread. By default the frames go to
 // the writer as they are read, as a conversion hands them over. With
 // --encode-only they are all read into memory first and only the writer is
 // timed. Prints one line "frames=<n> bytes=<output size> seconds=<writer
@@ -72,6 +73,7 @@ class FileSink : public OutputSink {
 struct Options {
   int level = BlfWriter::kDefaultLevel;
   bool encode_only = false;
+  bool behind = true;
   const char* log = nullptr;
   const char* out = nullptr;
 };
@@ -81,6 +83,8 @@ bool parse_options(int argc, char** argv, Options* options) {
   for (; i < argc && argv[i][0] == '-'; ++i) {
     if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc) {
       options->level = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--no-thread") == 0) {
+      options->behind = false;
     } else if (std::strcmp(argv[i], "--encode-only") == 0) {
       options->encode_only = true;
     } else {
@@ -143,7 +147,7 @@ class BlfFile {
       return opened_ = false;
     }
     sink_ = std::make_unique<FileSink>(file);
-    writer_ = std::make_unique<BlfWriter>(*sink_, options_.level);
+    writer_ = std::make_unique<BlfWriter>(*sink_, options_.level, options_.behind);
     writer_->begin(first);
     return true;
   }
@@ -160,7 +164,7 @@ class BlfFile {
 int main(int argc, char** argv) {
   Options options;
   if (!parse_options(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: blf_write [--level N] [--encode-only] LOG OUT\n");
+    std::fprintf(stderr, "usage: blf_write [--level N] [--no-thread] [--encode-only] LOG OUT\n");
     return 2;
   }
   BlfFile out(options);

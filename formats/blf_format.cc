@@ -1,10 +1,8 @@
-// The BLF writer: CAN message objects gathered into a buffer of one
-// container's worth, compressed with libdeflate into a container when the
-// buffer is full, and the file header written first with the start time and
-// again at the end with the final sizes, count and stop time.
+// The BLF writer: CAN message objects gathered into buffers of one
+// container's worth, each full buffer handed over to become a container, and
+// the file header written first with the start time and again at the end
+// with the final sizes, count and stop time.
 #include "formats/blf_format.h"
-
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <chrono>
@@ -48,15 +46,6 @@ void put_system_time(uint8_t* at, const SystemTime& time) {
   for (int i = 0; i < 8; ++i) store<uint16_t>(at + 2 * i, fields[i]);
 }
 
-void put_object_header(uint8_t* at, uint16_t header_size, uint16_t header_version, uint32_t object_size,
-                       uint32_t type) {
-  memcpy(at, object_header::kSignature, 4);
-  store<uint16_t>(at + object_header::kHeaderSize, header_size);
-  store<uint16_t>(at + object_header::kHeaderVersion, header_version);
-  store<uint32_t>(at + object_header::kObjectSize, object_size);
-  store<uint32_t>(at + object_header::kObjectType, type);
-}
-
 // The first bytes of every CAN message object: its base header and the
 // version-1 header up to the time stamp.
 struct CanMessagePrefix {
@@ -79,30 +68,17 @@ inline void put_can_message(uint8_t* at, const CanFrame& frame, uint64_t nanosec
   at[can_message::kDlc] = frame.length;
   const uint32_t id = frame.id & 0x1FFFFFFFu;
   store<uint32_t>(at + can_message::kIdentifier, frame.extended ? id | can_message::kExtended : id);
-  uint8_t* data = at + can_message::kData;
-  const size_t size = std::min<size_t>(frame.size, 8);
-  memcpy(data, frame.data, 8);
-  memset(data + size, 0, 8 - size);
+  // The data bytes, zeros after the frame's own: a mask of the first size
+  // bytes, in one step where a call to clear the rest would cost more.
+  const unsigned size = frame.size < 8 ? frame.size : 8;
+  const uint64_t mask = size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * size)) - 1;
+  store<uint64_t>(at + can_message::kData, load<uint64_t>(frame.data) & mask);
 }
 
 }  // namespace
 
-void BlfWriter::CompressorFree::operator()(libdeflate_compressor* compressor) const {
-  libdeflate_free_compressor(compressor);
-}
-
-BlfWriter::BlfWriter(OutputSink& sink, int level)
-    : sink_(sink),
-      compressor_(libdeflate_alloc_compressor(level)),
-      objects_(new uint8_t[container::kCapacity]) {
-  if (compressor_ == nullptr) throw std::bad_alloc();
-  // The header, the library's bound of the compressed stream, and the zero
-  // bytes after it (at most 3).
-  container_room_ = container::kHeaderSize + libdeflate_zlib_compress_bound(compressor_.get(), container::kCapacity) + 3;
-  container_.reset(new uint8_t[container_room_]);
-}
-
-BlfWriter::~BlfWriter() = default;
+BlfWriter::BlfWriter(OutputSink& sink, int level, bool behind)
+    : sink_(sink), containers_(sink, level, behind), objects_(containers_.objects()) {}
 
 void BlfWriter::begin(const CanFrame& first) {
   start_ms_ = milliseconds_of(first);
@@ -117,9 +93,9 @@ void BlfWriter::write(const CanFrame& frame) {
   ++object_count_;
   const uint64_t nanoseconds = static_cast<uint64_t>(ms - start_ms_) * 1000000u;
   if (container::kCapacity - objects_used_ >= can_message::kSize) {
-    put_can_message(objects_.get() + objects_used_, frame, nanoseconds);
+    put_can_message(objects_ + objects_used_, frame, nanoseconds);
     objects_used_ += can_message::kSize;
-    if (objects_used_ == container::kCapacity) append_container();
+    if (objects_used_ == container::kCapacity) hand_over();
     return;
   }
   uint8_t object[can_message::kSize];
@@ -131,46 +107,42 @@ void BlfWriter::write(const CanFrame& frame) {
 // being filled, the rest begin the next.
 void BlfWriter::put_object(const uint8_t* object) {
   const size_t head = container::kCapacity - objects_used_;
-  memcpy(objects_.get() + objects_used_, object, head);
+  memcpy(objects_ + objects_used_, object, head);
   objects_used_ = container::kCapacity;
-  append_container();
-  memcpy(objects_.get(), object + head, can_message::kSize - head);
+  hand_over();
+  memcpy(objects_, object + head, can_message::kSize - head);
   objects_used_ = can_message::kSize - head;
 }
 
-// Compresses the buffered objects into a container and appends it with the
-// zero bytes that follow it.
-void BlfWriter::append_container() {
-  uint8_t* out = container_.get();
-  const size_t compressed = libdeflate_zlib_compress(compressor_.get(), objects_.get(), objects_used_,
-                                                     out + container::kHeaderSize,
-                                                     container_room_ - container::kHeaderSize - 3);
-  // The room holds the library's bound for any input of this size, so the
-  // stream always fits (compressed is never 0).
-  const size_t object_size = container::kHeaderSize + compressed;
-  memset(out + object_header::kSize, 0, container::kHeaderSize - object_header::kSize);
-  put_object_header(out, object_header::kSize, 1, static_cast<uint32_t>(object_size), container::kType);
-  store<uint16_t>(out + container::kCompression, container::kZlib);
-  store<uint32_t>(out + container::kUncompressedSize, static_cast<uint32_t>(objects_used_));
-  const size_t padding = container::padding_after(object_size);
-  memset(out + object_size, 0, padding);
-  sink_.append(out, object_size + padding);
-  uncompressed_size_ += container::kHeaderSize + objects_used_;
+// The full buffer becomes a container; the objects go on in the next.
+void BlfWriter::hand_over() {
+  objects_ = containers_.hand_over();
+  uncompressed_size_ += container::kHeaderSize + container::kCapacity;
+  objects_used_ = 0;
+}
+
+// The objects of the buffer, if any, as the last container.
+void BlfWriter::settle() {
+  containers_.settle(objects_used_);
+  if (objects_used_ > 0) uncompressed_size_ += container::kHeaderSize + objects_used_;
+  objects_ = containers_.objects();
   objects_used_ = 0;
 }
 
 void BlfWriter::end() {
-  if (objects_used_ > 0) append_container();
+  settle();
   put_file_header();
   sink_.overwrite(0, file_header_, sizeof file_header_);
 }
 
 void BlfWriter::mark() {
-  if (objects_used_ > 0) append_container();
+  settle();
   marked_ = Counts{last_ms_, object_count_, uncompressed_size_};
 }
 
 void BlfWriter::rollback() {
+  containers_.drop();
+  objects_ = containers_.objects();
   objects_used_ = 0;
   last_ms_ = marked_.last_ms;
   object_count_ = marked_.object_count;

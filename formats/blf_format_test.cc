@@ -1,5 +1,7 @@
 // The BLF writer into memory: the header's values, containers and padding
-// (unchecked by tests/blf_readback_test.py's readers), a sink that fails.
+// (unchecked by tests/blf_readback_test.py's readers), the same bytes with
+// and without the compressing thread, a rollback to a mark, a sink that
+// fails.
 #include "formats/blf_format.h"
 
 #include <gtest/gtest.h>
@@ -42,15 +44,21 @@ struct MemorySink : OutputSink {
   T get(size_t offset) const { return load<T>(reinterpret_cast<const uint8_t*>(bytes.data()) + offset); }
 };
 
-// A file of frames 1 ms apart from 2024-01-31 23:59:59.998 UTC (a Wednesday).
-void write_file(OutputSink& sink, int frames) {
-  BlfWriter writer(sink);
-  for (int i = 0; i < frames; ++i) {
+// Frames [from, to) of a file, 1 ms apart from 2024-01-31 23:59:59.998 UTC
+// (a Wednesday).
+void write_frames(BlfWriter& writer, int from, int to) {
+  for (int i = from; i < to; ++i) {
     CanFrame frame = test_support::data_frame(0x1FFFFFFF - i, {1, 2, 3}, (1706745599998 + i) / 1000.0, i % 2);
     frame.size = frame.length = static_cast<uint8_t>(i % 4);
     if (i == 0) writer.begin(frame);
     writer.write(frame);
   }
+}
+
+void write_file(OutputSink& sink, int frames, bool behind = true) {
+  BlfWriter writer(sink, BlfWriter::kDefaultLevel, behind);
+  write_frames(writer, 0, frames);
+  EXPECT_EQ(writer.compressing_behind(), behind && frames > 2730);
   writer.end();
 }
 
@@ -98,6 +106,30 @@ TEST(BlfWriter, FileOfContainers) {
     EXPECT_EQ(system_time(sink, file_header::kStopTime), c.stop);
   }
   EXPECT_TRUE(padded);  // the padding rule was seen at work
+}
+
+TEST(BlfWriter, SameBytesWithoutThread) {
+  MemorySink behind, alone;
+  write_file(behind, 30000);
+  write_file(alone, 30000, false);
+  EXPECT_TRUE(behind.bytes == alone.bytes);
+}
+
+// Rolled back after frames in many containers: the file of the frames up to
+// the mark alone.
+TEST(BlfWriter, RollbackToMark) {
+  MemorySink plain, rolled;
+  write_file(plain, 3000);
+  BlfWriter writer(rolled);
+  write_frames(writer, 0, 3000);
+  writer.mark();
+  const size_t marked = rolled.size();
+  write_frames(writer, 3000, 20000);
+  writer.rollback();
+  rolled.flush();
+  rolled.bytes.resize(marked);
+  writer.end();
+  EXPECT_TRUE(rolled.bytes == plain.bytes);
 }
 
 TEST(BlfWriter, FailedSinkStaysFailed) {

@@ -5,7 +5,7 @@
 //
 // A file is the 144-byte file header, then containers (objects of type 10),
 // each followed by (its object size mod 4) zero bytes. A container holds a
-// zlib stream of at most kContainerCapacity bytes of objects; an object may
+// zlib stream of at most container::kCapacity bytes of objects; an object may
 // begin in one container and end in the next.
 #pragma once
 
@@ -70,6 +70,16 @@ inline constexpr size_t kObjectSize = 8;     // u32: the whole object, headers i
 inline constexpr size_t kObjectType = 12;    // u32
 }  // namespace object_header
 
+// Writes a base header at at.
+inline void put_object_header(uint8_t* at, uint16_t header_size, uint16_t header_version, uint32_t object_size,
+                              uint32_t type) {
+  memcpy(at, object_header::kSignature, 4);
+  store<uint16_t>(at + object_header::kHeaderSize, header_size);
+  store<uint16_t>(at + object_header::kHeaderVersion, header_version);
+  store<uint32_t>(at + object_header::kObjectSize, object_size);
+  store<uint32_t>(at + object_header::kObjectType, type);
+}
+
 // A container: the base header, then these fields, then the compressed
 // objects.
 namespace container {
@@ -78,6 +88,7 @@ inline constexpr size_t kHeaderSize = 32;
 inline constexpr size_t kCompression = 16;       // u16
 inline constexpr size_t kUncompressedSize = 24;  // u32: bytes of objects it holds
 inline constexpr uint16_t kZlib = 2;             // a zlib stream (RFC 1950)
+inline constexpr uint16_t kUncompressed = 0;     // the objects as they are
 inline constexpr size_t kCapacity = 128 * 1024;  // bytes of objects in one container, at most
 // The zero bytes that follow a container of object_size bytes.
 inline constexpr size_t padding_after(size_t object_size) { return object_size % 4; }

@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config git
-  libargtable2-dev libstb-dev nlohmann-json3-dev libdeflate-dev
+  libargtable2-dev libstb-dev nlohmann-json3-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-can can-utils tshark locales
   clang libclang-rt-14-dev

@@ -63,8 +63,8 @@ comp() {  # LINE: the sorted replies to LINE, the cursor at its end, as bash spl
   printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
 }
 expect() { [ "$(comp "$1")" = "$2 " ] || { echo "FAIL: [$1] completes to [$(comp "$1")], expected [$2]"; bad=1; }; }
-expect 'trcforge --trace-format=' 'asc candump csv version1 version2'
-expect 'trcforge -f ' 'asc candump csv version1 version2'
+expect 'trcforge --trace-format=' 'asc blf candump csv version1 version2'
+expect 'trcforge -f ' 'asc blf candump csv version1 version2'
 expect 'trcforge --trace-format=version' 'version1 version2'
 expect 'trcforge --report=' 'B.TXT a.txt folder notes.csv'
 expect 'trcforge --trace-fo' '--trace-format='
@@ -92,7 +92,7 @@ test_deb() {  # control fields, contents, dependencies, and a program that runs
   done
   dpkg-deb -x "$deb" "$work/root"
   check "the packaged program prints its version" grep -q '^Version: ' <("$work/root/usr/bin/trcforge" --version)
-  for lib in argtable2 stb; do  # the libraries it needs belong to packages it depends on
+  for lib in argtable2 stb isal; do  # the libraries it needs belong to packages it depends on
     owner=$(dpkg-query -S "$(readlink -f "$(ldd "$work/root/usr/bin/trcforge" | awk -v l="lib$lib" 'index($1, l) == 1 { print $3 }')")" 2>/dev/null | sed 's/[:,].*//' | head -n1)
     check "Depends names ${owner:-the package of lib$lib}" grep -qw -- "${owner:-lib$lib}" <<<"$(dpkg-deb -f "$deb" Depends)"
   done
