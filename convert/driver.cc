@@ -37,7 +37,7 @@ class Walk {
       if (!ended_early_) result.paths |= convert_path(inputs[i], output, next_input_log(inputs, i));
       if (ended_early_) break;
     }
-    planner_.close();
+    planner_.end_walk();
     result.paths |= executor_.finish();
     result.ended_early = ended_early_;
     return result;
@@ -83,7 +83,7 @@ class Walk {
           note(input_path, FileOutcome::Status::kPassedOver, info.size, {});
         } else {
           std::shared_ptr<FileTask> task = new_task(input_path, output_path);
-          if (run_.options.join_splits) planner_.link(task.get(), next_log);
+          if (run_.options.join_splits) planner_.plan(task.get(), next_log);
           executor_.convert(std::move(task));
         }
         return PATH_OK;

@@ -3,7 +3,7 @@
 #include "convert/input_log.h"
 #include "log/log.h"
 
-void SessionPlanner::link(FileTask* task, std::string_view next_log) {
+void SessionPlanner::plan(FileTask* task, std::string_view next_log) {
   if (pending_ != nullptr && pending_path_ != task->input_path) settle_pending();
   task->session_before = std::move(pending_);
   pending_.reset();
@@ -15,7 +15,7 @@ void SessionPlanner::link(FileTask* task, std::string_view next_log) {
   pending_path_.assign(next_log);
 }
 
-void SessionPlanner::close() {
+void SessionPlanner::end_walk() {
   if (pending_ != nullptr) settle_pending();
 }
 

@@ -23,11 +23,11 @@ class SessionPlanner {
   // before it when that one planned it, and plans its own successor:
   // next_log (relative to the input root; empty for none) is the log the
   // walk hands over next when it lies in the same folder.
-  void link(FileTask* task, std::string_view next_log);
+  void plan(FileTask* task, std::string_view next_log);
 
   // The walk ends: a session handed on to a log that never came (the walk
   // ended early) is settled here.
-  void close();
+  void end_walk();
 
  private:
   HeaderIdentity identity_of(std::string_view path);
