@@ -135,6 +135,36 @@ inline int format_fixed(char* out, double value, int width) {
   return static_cast<int>(p - out);
 }
 
+// The last offset written with kDecimals decimals and its text: frames
+// come in bursts of one timestamp, so most lines repeat the offset before.
+template <int kDecimals>
+struct OffsetText {
+  uint64_t bits = ~uint64_t{0};  // the offset's bits (a NaN before the first)
+  int length = 0;
+  char text[16] = {};
+};
+template <int kDecimals>
+thread_local OffsetText<kDecimals> last_offset;
+
+// format_fixed, the text of the offset before when it is the same.
+template <int kDecimals>
+inline int put_offset(char* out, double value, int width) {
+  OffsetText<kDecimals>& last = last_offset<kDecimals>;
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof bits);
+  if (bits == last.bits) {
+    memcpy(out, last.text, 16);
+    return last.length;
+  }
+  const int length = format_fixed<kDecimals>(out, value, width);
+  if (length > 0 && length <= 16) {
+    memcpy(last.text, out, 16);
+    last.length = length;
+    last.bits = bits;
+  }
+  return length;
+}
+
 // The direction with the blanks around it, as one four-byte store.
 inline char* put_direction(char* out, bool transmitted) {
   memcpy(out, transmitted ? " Tx " : " Rx ", 4);
@@ -163,7 +193,7 @@ char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFra
   char* p = put_number<6>(out, static_cast<uint64_t>(number));
   *p++ = ')';
   *p++ = ' ';
-  const int n = format_fixed<1>(p, offset, 11);
+  const int n = put_offset<1>(p, offset, 11);
   if (n == 0) return nullptr;
   p += n;
   p = put_direction(p, frame.transmitted) - 1;
@@ -188,7 +218,7 @@ char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFra
   if (number < 0) return nullptr;
   char* p = put_number<7>(out, static_cast<uint64_t>(number));
   *p++ = ' ';
-  const int n = format_fixed<3>(p, offset, 13);
+  const int n = put_offset<3>(p, offset, 13);
   if (n == 0) return nullptr;
   p += n;
   *p++ = ' ';

@@ -85,6 +85,40 @@ inline size_t copy_plain_run(const char* from, size_t count, char* to) {
   return count;
 }
 
+// The length of the text of the plain line at text, which must be readable
+// for 64 bytes: a line of one to 63 bytes and its line feed, with no byte
+// below 0x20 but tabs, no DEL and no byte from 0x80 up. Such a line reads
+// as it stands: read_line would store it unchanged. Sets *separators to the
+// separators of its text, one bit per byte, the first byte lowest. -1 for
+// any other line.
+inline int plain_line(const char* text, char separator, uint64_t* separators) {
+#if defined(__SSE2__)
+  const __m128i ones = _mm_set1_epi8(1);
+  const __m128i above_space = _mm_set1_epi8(0x21);
+  const __m128i separator_bytes = _mm_set1_epi8(separator);
+  uint64_t marks = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separator_bytes)))} << i;
+    // As in copy_plain_run: each byte plus 1, signed, below 0x21.
+    unsigned unusual = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(chunk, ones), above_space)));
+    for (; unusual != 0; unusual &= unusual - 1) {
+      const int at = i + __builtin_ctz(unusual);
+      if (text[at] == '\t') continue;
+      if (text[at] != '\n' || at == 0) return -1;
+      *separators = marks & ((uint64_t{1} << at) - 1);
+      return at;
+    }
+  }
+  return -1;
+#else
+  (void)text;
+  (void)separator;
+  (void)separators;
+  return -1;
+#endif
+}
+
 // The separators among the first size (at most 64) bytes at line, one bit
 // per byte, the first byte lowest; line must be readable for 64 bytes.
 inline uint64_t separator_marks(const char* line, size_t size, char separator) {

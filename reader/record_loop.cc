@@ -172,6 +172,31 @@ bool only_padding(const char* bytes, int64_t count) {
   return first_zero >= 0 ? first_zero : stored;
 }
 
+// The next line, taken where it stands in the window when the window holds
+// the whole of it, it is plain (line_scan::plain_line) and the layout has a
+// parser of its own; else read into the line buffer (read_line). Returns its
+// length, its line feed included, and its text; 0 when no line is left.
+[[gnu::always_inline]] inline int next_line(ReaderState* reader, record_parser::RecordText* text, bool* in_place) {
+  if (reader->record_layout != RECORD_LAYOUT_GENERAL && reader->window_end - reader->window_at >= 64) {
+    const char* at = reinterpret_cast<const char*>(reader->window_at);
+    uint64_t separators;
+    const int size = line_scan::plain_line(at, reader->header.value_separator, &separators);
+    if (size > 0) {
+      reader->window_at += size + 1;
+      ++reader->line_number;
+      reader->line_malformed = false;
+      reader->stopped_at_zero = false;
+      *text = record_parser::RecordText{at, at + size, reinterpret_cast<const char*>(reader->window_end), separators};
+      *in_place = true;
+      return size + 1;
+    }
+  }
+  const int length = read_line(reader);
+  *text = record_parser::line_buffer_text(reader, length);
+  *in_place = false;
+  return length;
+}
+
 // Reads the rest of the input after the zero byte that began a line and
 // ended the records, and notes whether anything but padding follows. This
 // runs once per file, and only when the records ended at a zero byte.
@@ -244,13 +269,15 @@ void reader_check_after_zero(ReaderState* reader, const char* bytes, size_t size
 
 RECORD_LOOP_CLONES bool reader_next(ReaderState* reader, CanFrame* frame) {
   bool result = false;
+  record_parser::RecordText text;
+  bool in_place;
   int length;
-  while ((length = read_line(reader)) > 0) {
+  while ((length = next_line(reader, &text, &in_place)) > 0) {
     ++reader->record_lines;
     bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(frame);
-      inexact = record_parser::parse_record(reader, length, frame);
+      inexact = record_parser::parse_record(reader, text, length, in_place, frame);
     }
     if (reader->line_malformed) {
       note_malformed(reader);
@@ -298,14 +325,16 @@ void parse_chunk(const ReaderState& setup, const char* bytes, size_t size, bool 
   reader->window_looked = false;
   reader->line_number = 0;
   CanFrame frame{};
+  record_parser::RecordText text;
+  bool in_place;
   int length;
-  while ((length = read_line(reader.get())) > 0) {
+  while ((length = next_line(reader.get(), &text, &in_place)) > 0) {
     ParsedRecord& record = out->records.emplace_back();
     record = ParsedRecord{};
     bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(&frame);
-      inexact = record_parser::parse_record(reader.get(), length, &frame);
+      inexact = record_parser::parse_record(reader.get(), text, length, in_place, &frame);
     }
     if (reader->line_malformed) {
       record.flags = ParsedRecord::kMalformed;

@@ -57,6 +57,8 @@ void record_clock_init(RecordClock* clock, const LogHeader& header) {
     if (!clock->time_drop[static_cast<unsigned char>(*p)]) clock->time_base[written++] = *p;
   }
   clock->time_format = header.time_format;
+  clock->digits_kept = true;
+  for (char digit = '0'; digit <= '9'; ++digit) clock->digits_kept &= !clock->time_drop[static_cast<unsigned char>(digit)];
   // The start time is the time before the first record for the wrap rule.
   if (all_digits(clock->time_base, kTimeDigits)) {
     unsigned numbers[7];
