@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "reader/byte_constants.h"
 #include "reader/log_header.h"
 
 // The line buffer: a line holds at most 199 bytes other than line feeds, and
@@ -89,20 +90,17 @@ inline size_t copy_plain_run(const char* from, size_t count, char* to) {
 // for 64 bytes: a line of one to 63 bytes and its line feed, with no byte
 // below 0x20 but tabs, no DEL and no byte from 0x80 up. Such a line reads
 // as it stands: read_line would store it unchanged. Sets *separators to the
-// separators of its text, one bit per byte, the first byte lowest. -1 for
-// any other line.
-inline int plain_line(const char* text, char separator, uint64_t* separators) {
+// separators of its text (separator_bytes: the separator in all sixteen
+// bytes), one bit per byte, the first byte lowest. -1 for any other line.
 #if defined(__SSE2__)
-  const __m128i ones = _mm_set1_epi8(1);
-  const __m128i above_space = _mm_set1_epi8(0x21);
-  const __m128i separator_bytes = _mm_set1_epi8(separator);
+inline int plain_line(const char* text, __m128i separator_bytes, uint64_t* separators) {
+  namespace bc = byte_constants;
   uint64_t marks = 0;
   for (int i = 0; i < 64; i += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
     marks |= uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separator_bytes)))} << i;
-    // As in copy_plain_run: each byte plus 1, signed, below 0x21.
-    unsigned unusual = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_add_epi8(chunk, ones), above_space)));
-    for (; unusual != 0; unusual &= unusual - 1) {
+    const __m128i unusual_bytes = _mm_cmpgt_epi8(_mm_add_epi8(chunk, bc::row(bc::kPlus60)), bc::row(bc::kPrintableLast));
+    for (unsigned unusual = static_cast<unsigned>(_mm_movemask_epi8(unusual_bytes)); unusual != 0; unusual &= unusual - 1) {
       const int at = i + __builtin_ctz(unusual);
       if (text[at] == '\t') continue;
       if (text[at] != '\n' || at == 0) return -1;
@@ -111,13 +109,8 @@ inline int plain_line(const char* text, char separator, uint64_t* separators) {
     }
   }
   return -1;
-#else
-  (void)text;
-  (void)separator;
-  (void)separators;
-  return -1;
-#endif
 }
+#endif
 
 // The separators among the first size (at most 64) bytes at line, one bit
 // per byte, the first byte lowest; line must be readable for 64 bytes.

@@ -23,9 +23,7 @@
 
 namespace record_parser {
 
-// The text of one record line, where it lies: in the line buffer, or in the
-// read window when the whole line lies there (reader/line_scan.h's
-// plain_line).
+// The text of one record line in the line buffer.
 struct RecordText {
   const char* begin;
   const char* end;       // the end of its text (its line feed not counted)
@@ -76,7 +74,7 @@ inline void reset_frame(CanFrame* frame) {
       // "%x" of a field of five to eight digits, read at once; a shorter
       // field (a standard identifier) digit by digit.
       if (end - begin < 5 || end - begin > 8 || end - text.begin < 8 ||
-          !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
+          !hex_text::read_field(end, static_cast<size_t>(end - begin), &frame->id)) {
         if (!scan_id_field(begin, end, &frame->id)) reader->line_inexact = true;
       }
       break;
@@ -166,16 +164,14 @@ inline RecordText line_buffer_text(ReaderState* reader, int length) {
   return RecordText{line, text_end, line + sizeof reader->line, marks};
 }
 
-// Parses the fields of the record line into frame, each by the parser of its
-// column; the timestamp is left as composed (line_timed tells whether the
-// line had one). The text is the line's (length bytes of the line buffer,
-// its line feed included), or lies in the read window (in_place): a line
-// that the layout's own parser does not take is then copied into the line
-// buffer first, as the line reader would have stored it. Returns whether the
-// record is inexact: whether the frame says something other than the line.
-[[gnu::always_inline]] inline bool parse_record(ReaderState* reader, const RecordText& text, int length,
-                                                bool in_place, CanFrame* frame) {
+// Parses the fields of the record line (length bytes of reader->line, its
+// line feed included) into frame, each by the parser of its column; the
+// timestamp is left as composed (line_timed tells whether the line had
+// one). Returns whether the record is inexact: whether the frame says
+// something other than the line.
+[[gnu::always_inline]] inline bool parse_record(ReaderState* reader, int length, CanFrame* frame) {
   reader->line_timed = false;
+  const RecordText text = line_buffer_text(reader, length);
   bool parsed = false;
   switch (reader->record_layout) {
     case RECORD_LAYOUT_WITH_LOST:
@@ -189,13 +185,7 @@ inline RecordText line_buffer_text(ReaderState* reader, int length) {
     case RECORD_LAYOUT_GENERAL:
       break;
   }
-  if (!parsed) {
-    if (in_place) {
-      memcpy(reader->line, text.begin, static_cast<size_t>(length));
-      reader->line[length] = '\0';
-    }
-    parse_record_in_general(reader, length, frame);
-  }
+  if (!parsed) parse_record_in_general(reader, length, frame);
   // What the frame as a whole says: an identifier in its range, and as many
   // data bytes as the Length field states.
   const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;

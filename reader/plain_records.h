@@ -1,0 +1,146 @@
+// The record lines of the two column orders that have parsers of their own
+// (RECORD_LAYOUT_WITH_LOST and RECORD_LAYOUT_WITHOUT_LOST), parsed many at a
+// time where they stand in the read window. Used by the record loop only;
+// everything here is inlined into it.
+//
+// A line is taken here only in its plainest shape: it lies whole in the
+// window, it is plain (line_scan::plain_line), it has as many fields as the
+// title line, and its fields read as they stand: a Timestamp that composes,
+// one of the Type digits 0, 1, 8 and 9, an ID of one to eight hexadecimal
+// digits, a Length of one decimal digit, a Data field of up to eight pairs
+// of hexadecimal digits. Its frame is then the one record_parser.h gives the
+// line, and the record is inexact exactly when its identifier lies beyond
+// its range or its Length is not its count of data bytes. The parse stops
+// before the first line of any other shape, which the line-by-line path then
+// reads; it changes nothing but caches before it.
+#pragma once
+
+#include <cstdint>
+
+#include "reader/line_scan.h"
+#include "reader/reader_state.h"
+#include "reader/record_fields.h"
+#include "reader/record_time.h"
+
+namespace plain_records {
+
+// Records parsed at a time.
+constexpr int kBatchSize = 32;
+
+// Bytes of the window a line needs from its start to be taken here: the 64
+// bytes that plain_line looks at, and the 16 that hex_text::read_pairs reads
+// from a Data field that begins within them.
+constexpr ptrdiff_t kWindowReach = 64 + 16;
+
+// Records parsed from the window, in their order, not yet settled (their
+// timestamps as composed, before the wrap correction).
+struct Batch {
+  CanFrame frames[kBatchSize];
+  const unsigned char* ends[kBatchSize];  // the window position behind each record's line
+  uint32_t inexact = 0;                   // bit i: record i is inexact
+  int count = 0;
+};
+
+#if defined(__SSE2__)
+namespace detail {
+
+// The separators that end the fields of a line of kFields fields, from the
+// separators of its text; false when it has another count of fields.
+template <int kFields>
+[[gnu::always_inline]] inline bool field_ends(uint64_t separators, int (&ends)[kFields - 1]) {
+  for (int i = 0; i < kFields - 1; ++i) {
+    if (separators == 0) return false;
+    ends[i] = __builtin_ctzll(separators);
+    separators &= separators - 1;
+  }
+  return separators == 0;
+}
+
+// One of the Type digits 0, 1, 8 and 9 alone, into the frame's flags.
+[[gnu::always_inline]] inline bool read_type(const char* line, int begin, int end, CanFrame* frame) {
+  const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(line[begin])) - '0';
+  if (end - begin != 1 || digit > 9 || ((0x303u >> digit) & 1) == 0) return false;
+  frame->extended = (digit & 1) != 0;
+  frame->transmitted = (digit & 8) != 0;
+  return true;
+}
+
+// One to eight hexadecimal digits; the 8 bytes before the field's end lie in
+// the line.
+[[gnu::always_inline]] inline bool read_id(const char* line, int begin, int end, CanFrame* frame) {
+  const int size = end - begin;
+  return size >= 1 && size <= 8 && end >= 8 && hex_text::read_field(line + end, static_cast<size_t>(size), &frame->id);
+}
+
+// Up to eight pairs of hexadecimal digits; the 16 bytes from the field's
+// start are readable.
+[[gnu::always_inline]] inline bool read_data(const char* line, int begin, int end, CanFrame* frame) {
+  const int size = end - begin;
+  if (size > 16 || (size & 1) != 0) return false;
+  if (!hex_text::read_pairs(line + begin, size / 2, frame->data)) return false;
+  frame->size = static_cast<uint8_t>(size / 2);
+  frame->length = frame->size;
+  return true;
+}
+
+// Parses the line at line, readable up to readable_end (at least
+// kWindowReach bytes), into frame when it has the plainest shape of a line
+// of kFields fields (the Lost column second when there are six), separated
+// by the byte in all of separator_bytes. Returns the length of its text, or
+// -1 for a line of any other shape.
+template <int kFields>
+[[gnu::always_inline]] inline int parse_line(ReaderState* reader, __m128i separator_bytes, const char* line,
+                                            const char* readable_end, CanFrame* frame, bool* inexact) {
+  uint64_t separators;
+  const int size = line_scan::plain_line(line, separator_bytes, &separators);
+  int ends[kFields - 1];
+  if (size < 0 || !field_ends<kFields>(separators, ends)) return -1;
+  constexpr int kType = kFields - 5;  // the separator before the Type field
+  const int stated = line[ends[kType + 2] + 1] - '0';
+  if (ends[kType + 3] - ends[kType + 2] != 2 || stated < 0 || stated > 9) return -1;
+  if (!read_type(line, ends[kType] + 1, ends[kType + 1], frame) ||
+      !read_id(line, ends[kType + 1] + 1, ends[kType + 2], frame) ||
+      !read_data(line, ends[kType + 3] + 1, size, frame) ||
+      !record_clock_compose(&reader->clock, line, line + ends[0], readable_end, &frame->timestamp)) {
+    return -1;
+  }
+  const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;
+  *inexact = (frame->id > id_limit) | (stated != frame->size);
+  return size;
+}
+
+}  // namespace detail
+#endif
+
+// Parses the record lines from the window's position on into batch, as many
+// as fit, up to the first line that is not of the plainest shape or that
+// lies too near the window's end. The window's position stays where it was;
+// batch->ends tells where each record's line ends.
+template <int kFields>
+[[gnu::always_inline]] inline void parse(ReaderState* reader, Batch* batch) {
+#if defined(__SSE2__)
+  const __m128i separator_bytes = _mm_set1_epi8(reader->header.value_separator);
+  const unsigned char* at = reader->window_at;
+  const unsigned char* const window_end = reader->window_end;
+  const char* const readable_end = reinterpret_cast<const char*>(window_end);
+  uint32_t inexact_records = 0;
+  int count = 0;
+  for (; count < kBatchSize && window_end - at >= kWindowReach; ++count) {
+    CanFrame* frame = &batch->frames[count];
+    bool inexact;
+    const int size = detail::parse_line<kFields>(reader, separator_bytes, reinterpret_cast<const char*>(at),
+                                                 readable_end, frame, &inexact);
+    if (size < 0) break;
+    inexact_records |= static_cast<uint32_t>(inexact) << count;
+    at += size + 1;
+    batch->ends[count] = at;
+  }
+  batch->inexact = inexact_records;
+  batch->count = count;
+#else
+  (void)reader;
+  batch->count = 0;
+#endif
+}
+
+}  // namespace plain_records
