@@ -86,13 +86,14 @@ template <int kFields>
 // Parses the line at line, readable up to readable_end (at least
 // kWindowReach bytes), into frame when it has the plainest shape of a line
 // of kFields fields (the Lost column second when there are six), separated
-// by the byte in all of separator_bytes. Returns the length of its text, or
-// -1 for a line of any other shape.
+// as line_scan::plain_line's separator_bytes and tab_separator tell. Returns
+// the length of its text, or -1 for a line of any other shape.
 template <int kFields>
-[[gnu::always_inline]] inline int parse_line(ReaderState* reader, __m128i separator_bytes, const char* line,
-                                            const char* readable_end, CanFrame* frame, bool* inexact) {
+[[gnu::always_inline]] inline int parse_line(ReaderState* reader, __m128i separator_bytes, uint64_t tab_separator,
+                                            const char* line, const char* readable_end, CanFrame* frame,
+                                            bool* inexact) {
   uint64_t separators;
-  const int size = line_scan::plain_line(line, separator_bytes, &separators);
+  const int size = line_scan::plain_line(line, separator_bytes, tab_separator, &separators);
   int ends[kFields - 1];
   if (size < 0 || !field_ends<kFields>(separators, ends)) return -1;
   constexpr int kType = kFields - 5;  // the separator before the Type field
@@ -120,6 +121,7 @@ template <int kFields>
 [[gnu::always_inline]] inline void parse(ReaderState* reader, Batch* batch) {
 #if defined(__SSE2__)
   const __m128i separator_bytes = _mm_set1_epi8(reader->header.value_separator);
+  const uint64_t tab_separator = reader->header.value_separator == '\t' ? ~uint64_t{0} : 0;
   const unsigned char* at = reader->window_at;
   const unsigned char* const window_end = reader->window_end;
   const char* const readable_end = reinterpret_cast<const char*>(window_end);
@@ -128,8 +130,8 @@ template <int kFields>
   for (; count < kBatchSize && window_end - at >= kWindowReach; ++count) {
     CanFrame* frame = &batch->frames[count];
     bool inexact;
-    const int size = detail::parse_line<kFields>(reader, separator_bytes, reinterpret_cast<const char*>(at),
-                                                 readable_end, frame, &inexact);
+    const int size = detail::parse_line<kFields>(reader, separator_bytes, tab_separator,
+                                                 reinterpret_cast<const char*>(at), readable_end, frame, &inexact);
     if (size < 0) break;
     inexact_records |= static_cast<uint32_t>(inexact) << count;
     at += size + 1;

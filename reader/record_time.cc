@@ -19,7 +19,7 @@ bool all_digits(const char* text, size_t length) {
 void remember_time_field(RecordClock* clock, const char* begin, const char* end, const char* digits, int64_t t) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
-  cache.valid = false;
+  cache.forget();
   if (length > TimeFieldCache::kFieldCapacity) return;
   const unsigned month = static_cast<unsigned>(digits[4] - '0') * 10 + static_cast<unsigned>(digits[5] - '0');
   if (month < 1 || month > 12) return;
@@ -35,7 +35,12 @@ void remember_time_field(RecordClock* clock, const char* begin, const char* end,
   memcpy(cache.digits, digits, kTimeDigits);
   cache.length = static_cast<uint8_t>(length);
   cache.kept_tail = static_cast<uint8_t>(kept_tail);
-  cache.valid = true;
+  if (length <= 16) {
+    cache.repeat_length = static_cast<uint8_t>(length);
+    cache.repeat_mask = static_cast<uint16_t>((uint32_t{1} << length) - 1);
+    const bool millis_alone = kept_tail >= 3 && clock->digits_kept;
+    cache.millis_mask = millis_alone ? static_cast<uint16_t>(cache.repeat_mask & ~((uint32_t{1} << (length - 3)) - 1)) : 0;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "reader/line_scan.h"
 #include "reader/log_header.h"
 #include "reader/record_fields.h"
@@ -25,14 +29,23 @@
 // hours, minutes and seconds read from those digits.
 struct TimeFieldCache {
   static constexpr int kFieldCapacity = 24;
-  bool valid = false;          // the members below describe a field
-  uint8_t length = 0;          // the field's length, at most kFieldCapacity
+  static constexpr uint8_t kNone = 0xFF;  // a length no field of a line has
+  alignas(16) char field[kFieldCapacity];  // the field's text (bytes beyond length are stale)
+  uint8_t length = kNone;      // the field's length, at most kFieldCapacity; kNone: no field
   uint8_t kept_tail = 0;       // length of its longest suffix with no removed character
-  char field[kFieldCapacity];  // the field's text (bytes beyond length are stale)
   char digits[kTimeDigits];    // the composed template
   int64_t midnight = 0;        // UTC seconds of the template's day
   int64_t seconds = 0;         // UTC seconds of the whole template (without milliseconds)
   double composed = 0.0;       // the field's timestamp (record_clock_compose)
+  // For compose_repeated: the field's length when it is at most 16 (else
+  // kNone), one bit per character of it, and the bits of the characters that
+  // may change alone (the last three when they are the template's
+  // milliseconds digits and no digit is removed from time texts, else none).
+  uint8_t repeat_length = kNone;
+  uint16_t repeat_mask = 0;
+  uint16_t millis_mask = 0;
+
+  void forget() { length = repeat_length = kNone; }
 };
 
 // Everything a reader knows about its timestamps.
@@ -95,7 +108,7 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
                                                       const char* readable_end, int64_t* t, unsigned* millis) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
-  if (!cache.valid || length != cache.length || readable_end - begin < TimeFieldCache::kFieldCapacity) return false;
+  if (length != cache.length || readable_end - begin < TimeFieldCache::kFieldCapacity) return false;
   const size_t first = first_difference(begin, cache.field, length);
   const size_t changed = length - first;
   if (changed > cache.kept_tail || changed > kTimeDigits - 8) return false;
@@ -105,7 +118,7 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
   for (size_t i = first; i < length; ++i) {
     const char c = begin[i];
     if (c < '0' || c > '9' || clock->time_drop[static_cast<unsigned char>(c)]) {
-      cache.valid = false;  // its digits are partly overwritten
+      cache.forget();  // its digits are partly overwritten
       return false;
     }
     digit[i] = c;
@@ -131,20 +144,21 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis) {
 [[gnu::always_inline]] inline bool compose_repeated(RecordClock* clock, const char* begin, const char* end,
                                                     const char* readable_end, double* timestamp) {
   TimeFieldCache& cache = clock->time_cache;
-  const size_t length = static_cast<size_t>(end - begin);
-  if (!cache.valid || length != cache.length || length > 16 || readable_end - begin < 16) return false;
-  const uint64_t differ0 = line_scan::load_first_low(begin) ^ line_scan::load_first_low(cache.field);
-  const uint64_t differ8 = line_scan::load_first_low(begin + 8) ^ line_scan::load_first_low(cache.field + 8);
-  // The bytes beyond length are no part of either field.
-  const uint64_t tail_bytes = length >= 16 ? ~uint64_t{0} : length <= 8 ? 0 : (uint64_t{1} << (8 * (length - 8))) - 1;
-  const uint64_t head_bytes = length >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length)) - 1;
-  if ((differ0 & head_bytes) == 0 && (differ8 & tail_bytes) == 0) {
+  if (end - begin != cache.repeat_length || readable_end - begin < 16) return false;
+  // One bit per character of the field that differs from the cached one's.
+#if defined(__SSE2__)
+  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+  const __m128i cached = _mm_load_si128(reinterpret_cast<const __m128i*>(cache.field));
+  const unsigned differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, cached))) & cache.repeat_mask;
+#else
+  unsigned differ = 0;
+  for (int i = 0; i < cache.repeat_length; ++i) differ |= (begin[i] != cache.field[i] ? 1u : 0u) << i;
+#endif
+  if (differ == 0) {
     *timestamp = cache.composed;
     return true;
   }
-  const size_t first = (differ0 & head_bytes) != 0 ? static_cast<size_t>(__builtin_ctzll(differ0)) / 8
-                                                    : 8 + static_cast<size_t>(__builtin_ctzll(differ8)) / 8;
-  if (first + 3 < length || cache.kept_tail < 3 || !clock->digits_kept) return false;
+  if ((differ & ~unsigned{cache.millis_mask}) != 0) return false;
   const unsigned d0 = static_cast<unsigned>(end[-3] - '0'), d1 = static_cast<unsigned>(end[-2] - '0');
   const unsigned d2 = static_cast<unsigned>(end[-1] - '0');
   if (d0 > 9 || d1 > 9 || d2 > 9) return false;
