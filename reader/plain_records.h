@@ -66,9 +66,15 @@ template <int kFields>
 }
 
 // One to eight hexadecimal digits; the 8 bytes before the field's end lie in
-// the line.
+// the line. The three digits of a standard identifier are read one by one.
 [[gnu::always_inline]] inline bool read_id(const char* line, int begin, int end, CanFrame* frame) {
+  using record_fields_detail::hex_value;
   const int size = end - begin;
+  if (size == 3) {
+    const int high = hex_value(line[begin]), middle = hex_value(line[begin + 1]), low = hex_value(line[begin + 2]);
+    frame->id = (static_cast<uint32_t>(high) << 8) | (static_cast<uint32_t>(middle) << 4) | static_cast<uint32_t>(low);
+    return (high | middle | low) >= 0;
+  }
   return size >= 1 && size <= 8 && end >= 8 && hex_text::read_field(line + end, static_cast<size_t>(size), &frame->id);
 }
 
