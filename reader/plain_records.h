@@ -15,7 +15,9 @@
 // reads; it changes nothing but caches before it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "reader/line_scan.h"
 #include "reader/reader_state.h"
@@ -36,8 +38,7 @@ constexpr ptrdiff_t kWindowReach = 64 + 16;
 // timestamps as composed, before the wrap correction).
 struct Batch {
   CanFrame frames[kBatchSize];
-  const unsigned char* ends[kBatchSize];  // the window position behind each record's line
-  uint32_t inexact = 0;                   // bit i: record i is inexact
+  bool inexact[kBatchSize];  // the record is inexact
   int count = 0;
 };
 
@@ -56,12 +57,28 @@ template <int kFields>
   return separators == 0;
 }
 
+// The frame's extended and transmitted flags, in this order, of each
+// character that is a Type digit: 0 neither, 1 extended, 8 transmitted, 9
+// both; kNoType for any other character.
+struct TypeFlags {
+  static constexpr uint8_t kNoType = 0xFF;
+  uint8_t of[256][2];
+  constexpr TypeFlags() : of() {
+    for (auto& flags : of) flags[0] = flags[1] = kNoType;
+    for (int digit : {0, 1, 8, 9}) {
+      of['0' + digit][0] = static_cast<uint8_t>(digit & 1);
+      of['0' + digit][1] = static_cast<uint8_t>((digit >> 3) & 1);
+    }
+  }
+};
+inline constexpr TypeFlags kTypeFlags{};
+static_assert(offsetof(CanFrame, transmitted) == offsetof(CanFrame, extended) + 1);
+
 // One of the Type digits 0, 1, 8 and 9 alone, into the frame's flags.
 [[gnu::always_inline]] inline bool read_type(const char* line, int begin, int end, CanFrame* frame) {
-  const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(line[begin])) - '0';
-  if (end - begin != 1 || digit > 9 || ((0x303u >> digit) & 1) == 0) return false;
-  frame->extended = (digit & 1) != 0;
-  frame->transmitted = (digit & 8) != 0;
+  const uint8_t* flags = kTypeFlags.of[static_cast<unsigned char>(line[begin])];
+  if (end - begin != 1 || flags[0] == TypeFlags::kNoType) return false;
+  memcpy(&frame->extended, flags, 2);
   return true;
 }
 
@@ -81,9 +98,9 @@ template <int kFields>
 // Up to eight pairs of hexadecimal digits; the 16 bytes from the field's
 // start are readable.
 [[gnu::always_inline]] inline bool read_data(const char* line, int begin, int end, CanFrame* frame) {
-  const int size = end - begin;
+  const unsigned size = static_cast<unsigned>(end - begin);
   if (size > 16 || (size & 1) != 0) return false;
-  if (!hex_text::read_pairs(line + begin, size / 2, frame->data)) return false;
+  if (!hex_text::read_pairs(line + begin, static_cast<int>(size / 2), frame->data)) return false;
   frame->size = static_cast<uint8_t>(size / 2);
   frame->length = frame->size;
   return true;
@@ -121,8 +138,8 @@ template <int kFields>
 
 // Parses the record lines from the window's position on into batch, as many
 // as fit, up to the first line that is not of the plainest shape or that
-// lies too near the window's end. The window's position stays where it was;
-// batch->ends tells where each record's line ends.
+// lies too near the window's end. The window's position moves behind the
+// last line parsed.
 template <int kFields>
 [[gnu::always_inline]] inline void parse(ReaderState* reader, Batch* batch) {
 #if defined(__SSE2__)
@@ -131,19 +148,15 @@ template <int kFields>
   const unsigned char* at = reader->window_at;
   const unsigned char* const window_end = reader->window_end;
   const char* const readable_end = reinterpret_cast<const char*>(window_end);
-  uint32_t inexact_records = 0;
   int count = 0;
   for (; count < kBatchSize && window_end - at >= kWindowReach; ++count) {
-    CanFrame* frame = &batch->frames[count];
-    bool inexact;
     const int size = detail::parse_line<kFields>(reader, separator_bytes, tab_separator,
-                                                 reinterpret_cast<const char*>(at), readable_end, frame, &inexact);
+                                                 reinterpret_cast<const char*>(at), readable_end,
+                                                 &batch->frames[count], &batch->inexact[count]);
     if (size < 0) break;
-    inexact_records |= static_cast<uint32_t>(inexact) << count;
     at += size + 1;
-    batch->ends[count] = at;
   }
-  batch->inexact = inexact_records;
+  reader->window_at = at;
   batch->count = count;
 #else
   (void)reader;

@@ -298,16 +298,15 @@ ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
 }
 
 // Settles the batch's records in order, as read_record_line settles a
-// line, and hands each accepted frame to take, the window's position behind
-// its line. False when take refused one.
+// line, and hands each accepted frame to take. False when take refused one
+// (the counts then end with its line).
 [[gnu::always_inline]] inline bool settle_batch(ReaderState* reader, plain_records::Batch* batch, TakeFrame take) {
   for (int i = 0; i < batch->count; ++i) {
     CanFrame& frame = batch->frames[i];
     ++reader->line_number;
     ++reader->record_lines;
-    reader->window_at = batch->ends[i];
     frame.timestamp = record_clock_settle(&reader->clock, frame.timestamp);
-    if (accept_or_skip(reader, frame.timestamp, ((batch->inexact >> i) & 1) != 0) == Settled::kSkipped) continue;
+    if (accept_or_skip(reader, frame.timestamp, batch->inexact[i]) == Settled::kSkipped) continue;
     if (reader->run_skipped > 0) reader_warn_skipped(reader);
     if (!take(frame)) return false;
   }
@@ -375,12 +374,11 @@ void parse_chunk(const ReaderState& setup, const char* bytes, size_t size, bool 
   for (;;) {
     parse_batch(reader.get(), &batch);
     for (int i = 0; i < batch.count; ++i) {
-      const uint8_t inexact = ((batch.inexact >> i) & 1) != 0 ? ParsedRecord::kInexact : 0;
+      const uint8_t inexact = batch.inexact[i] ? ParsedRecord::kInexact : 0;
       out->records.push_back(parsed_record(batch.frames[i], ParsedRecord::kTimed | inexact));
     }
     if (batch.count > 0) {
       reader->line_number += static_cast<uint64_t>(batch.count);
-      reader->window_at = batch.ends[batch.count - 1];
       continue;
     }
     const int length = read_line(reader.get());
