@@ -23,59 +23,78 @@ inline uint64_t drop_leading_characters(uint64_t word, int drop) {
   }
 }
 
-// The last message number written and its eight characters: the next
-// number's text is most often this one with its last digit one higher.
-struct NumberText {
-  uint64_t number = 0;
-  uint64_t word = 0x3020202020202020ull;  // eight_digits_blank_padded(number): "       0"
+// eight_digits_blank_padded of values that mostly step up a little from
+// one line to the next, from the text of the value before: a message
+// number, the whole milliseconds of an offset.
+struct StepText {
+  uint64_t word = 0x3020202020202020ull;  // eight_digits_blank_padded(value): "       0"
+  uint32_t value = 0;
 
-  // eight_digits_blank_padded(value) for a value below 10^8.
-  uint64_t text(uint64_t value) {
+  // The text of next (below 10^8); fresh(next) gives it when the last
+  // digit of the text before cannot simply step up to it.
+  template <typename Fresh>
+  uint64_t text(uint64_t next, Fresh fresh) {
     if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-      // The last character is the highest byte.
-      if (value == number + 1 && (word >> 56) != '9') {
-        word += uint64_t{1} << 56;
+      // The last character is the highest byte; the step wraps for a
+      // smaller value.
+      const uint64_t step = next - value;
+      if (step <= '9' - (word >> 56)) {
+        word += step << 56;
       } else {
-        word = digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
+        word = fresh(next);
       }
     } else {
-      word = digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
+      word = fresh(next);
     }
-    number = value;
+    value = static_cast<uint32_t>(next);
     return word;
   }
+};
 
-  // "%7llu" (kWidth 7) or "%6llu" (kWidth 6): value right-aligned in kWidth
-  // characters, widening when it needs more. Writes 8 bytes even for a short
-  // field (out needs that room). Returns the end.
-  template <int kWidth>
-  char* put(char* out, uint64_t value) {
-    static_assert(kWidth >= 1 && kWidth <= 8);
-    if (value >= digits::kPowersOfTen[kWidth]) return digits::put_unsigned(out, value, kWidth);
-    const uint64_t shown = drop_leading_characters(text(value), 8 - kWidth);
+// "%7llu" (kWidth 7) or "%6llu" (kWidth 6) of message numbers: value
+// right-aligned in kWidth characters, widening when it needs more. Writes 8
+// bytes even for a short field (out needs that room). Returns the end.
+template <int kWidth>
+struct NumberText {
+  static_assert(kWidth >= 1 && kWidth <= 8);
+  StepText last;
+
+  char* put(char* out, uint64_t number) {
+    if (number >= digits::kPowersOfTen[kWidth]) return digits::put_unsigned(out, number, kWidth);
+    const uint64_t word = last.text(number, [](uint64_t value) {
+      return digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
+    });
+    const uint64_t shown = drop_leading_characters(word, 8 - kWidth);
     memcpy(out, &shown, 8);
     return out + kWidth;
   }
 };
 
-// The upper four of the eight characters of the last offset's integer part
-// whose upper four digits were not all zero: those digits (the number
-// divided by 10^4) stay the same for many lines.
-struct UpperDigitsText {
-  uint32_t upper = 0;  // 0: nothing remembered (never looked up)
-  uint32_t text = 0;   // the first four characters of eight_digits_blank_padded(upper * 10^4)
+// The eight characters of the whole part of offsets (below 10^8), which
+// grow slowly: from the last one's by a step of its last digit, else with
+// the upper four characters of the last value whose upper four digits were
+// not all zero, which stay the same for many lines.
+struct IntegerText {
+  StepText last;
+  uint32_t upper = 0;      // 0: nothing remembered (never looked up)
+  uint32_t upper_text = 0;  // the first four characters of eight_digits_blank_padded(upper * 10^4)
 
-  // eight_digits_blank_padded(value) for a value below 10^8: the lower four
-  // digits (all four written, since the upper part is not zero) from the pair
-  // table and the upper four characters from the last value's when they agree.
-  uint64_t integer_text(uint32_t value) {
+  uint64_t text(uint32_t value) {
+    return last.text(value, [this](uint64_t next) { return fresh(static_cast<uint32_t>(next)); });
+  }
+
+ private:
+  // The lower four digits (all four written, since the upper part is not
+  // zero) from the pair table and the upper four characters from upper_text
+  // when they agree.
+  uint64_t fresh(uint32_t value) {
     if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
       const uint32_t value_upper = value / 10000;
       if (value_upper == 0) return digits::eight_digits_blank_padded(value);
       const uint32_t lower = value - value_upper * 10000;
       if (value_upper != upper) {
         // The upper four characters of the eight: in the low half of the word.
-        text = static_cast<uint32_t>(digits::eight_digits_blank_padded(value_upper) >> 32);
+        upper_text = static_cast<uint32_t>(digits::eight_digits_blank_padded(value_upper) >> 32);
         upper = value_upper;
       }
       char lower_text[4];
@@ -83,7 +102,7 @@ struct UpperDigitsText {
       memcpy(lower_text + 2, digits::kTables.pairs[lower % 100], 2);
       uint32_t lower_word;
       memcpy(&lower_word, lower_text, 4);
-      return text | (uint64_t{lower_word} << 32);
+      return upper_text | (uint64_t{lower_word} << 32);
     } else {
       return digits::eight_digits_blank_padded(value);
     }
@@ -94,12 +113,11 @@ struct UpperDigitsText {
 // by the scale are by a constant. Writes up to 16 bytes for a field of
 // fewer characters.
 template <int kDecimals>
-inline int format_fixed(UpperDigitsText* upper, char* out, double value, int width) {
+inline int format_fixed(IntegerText* integer_text, char* out, double value, int width) {
   constexpr uint64_t kScale = kDecimals == 3 ? 1000 : 10;
-  uint64_t units;
-  if (!digits::fixed_point_units<kScale>(value, &units)) return 0;
-  const uint64_t integer_part = units / kScale;
-  const unsigned fraction = static_cast<unsigned>(units % kScale);
+  uint64_t integer_part;
+  unsigned fraction;
+  if (!digits::fixed_point_parts<kScale>(value, &integer_part, &fraction)) return 0;
   // The common case: a field of width characters with at most eight integer
   // digits, written as blanks, one word of eight digits or blanks, the point
   // and the decimals.
@@ -107,7 +125,7 @@ inline int format_fixed(UpperDigitsText* upper, char* out, double value, int wid
   if (width >= kPoint + 8 && width <= 16 && integer_part < 100000000) {
     memcpy(out, "                ", 16);
     char* point = out + width - kPoint;
-    const uint64_t word = upper->integer_text(static_cast<uint32_t>(integer_part));
+    const uint64_t word = integer_text->text(static_cast<uint32_t>(integer_part));
     memcpy(point - 8, &word, 8);
     if constexpr (kDecimals == 3) {
       memcpy(point, digits::kTables.point_triples[fraction], 4);
@@ -136,7 +154,7 @@ struct OffsetText {
   uint64_t bits = ~uint64_t{0};  // the offset's bits (a NaN before the first)
   int length = 0;
   char text[16] = {};
-  UpperDigitsText upper;
+  IntegerText integer;
 
   // format_fixed, the text of the offset before when it is the same.
   int put(char* out, double value) {
@@ -146,7 +164,7 @@ struct OffsetText {
       memcpy(out, text, 16);
       return length;
     }
-    const int n = format_fixed<kDecimals>(&upper, out, value, kWidth);
+    const int n = format_fixed<kDecimals>(&integer, out, value, kWidth);
     if (n > 0 && n <= 16) {
       memcpy(text, out, 16);
       length = n;
@@ -188,7 +206,7 @@ class TraceLineWriter {
 
  private:
   char* write_v1(char* out, uint64_t number, double offset, const CanFrame& frame) {
-    char* p = number_.put<6>(out, number);
+    char* p = number_.put(out, number);
     *p++ = ')';
     *p++ = ' ';
     const int n = offset_.put(p, offset);
@@ -212,7 +230,7 @@ class TraceLineWriter {
   }
 
   char* write_v2(char* out, uint64_t number, double offset, const CanFrame& frame) {
-    char* p = number_.put<7>(out, number);
+    char* p = number_.put(out, number);
     *p++ = ' ';
     const int n = offset_.put(p, offset);
     if (n == 0) return nullptr;
@@ -244,6 +262,6 @@ class TraceLineWriter {
 
   static_assert(kVersion == 1 || kVersion == 2);
   static_assert(kTraceFrameType[0] == 'D' && kTraceFrameType[1] == 'T' && kTraceChannel == 1);
-  trace_line_detail::NumberText number_;
+  trace_line_detail::NumberText<kVersion == 1 ? 6 : 7> number_;
   trace_line_detail::OffsetText<kVersion == 1 ? 1 : 3, kVersion == 1 ? 11 : 13> offset_;
 };

@@ -12,9 +12,9 @@ thread_local TraceLineWriter<2> v2_lines;
 }  // namespace
 
 int format_offset_fast(char* out, double value, int width, int decimals) {
-  trace_line_detail::UpperDigitsText upper;
-  if (decimals == 3) return trace_line_detail::format_fixed<3>(&upper, out, value, width);
-  if (decimals == 1) return trace_line_detail::format_fixed<1>(&upper, out, value, width);
+  trace_line_detail::IntegerText integer;
+  if (decimals == 3) return trace_line_detail::format_fixed<3>(&integer, out, value, width);
+  if (decimals == 1) return trace_line_detail::format_fixed<1>(&integer, out, value, width);
   return 0;
 }
 
