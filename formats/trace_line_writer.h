@@ -199,7 +199,8 @@ class TraceLineWriter {
   // or nullptr when the number is negative or the offset lies outside the
   // proven range (see trace_line_v1_write).
   char* write(char* out, int64_t number, double offset, const CanFrame& frame) {
-    if (number < 0) return nullptr;
+    // A negative number is a large one as unsigned: one test covers both.
+    if (static_cast<uint64_t>(number) >= digits::kPowersOfTen[kVersion == 1 ? 6 : 7] && number < 0) return nullptr;
     return kVersion == 1 ? write_v1(out, static_cast<uint64_t>(number), offset, frame)
                          : write_v2(out, static_cast<uint64_t>(number), offset, frame);
   }

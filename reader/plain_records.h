@@ -49,12 +49,12 @@ namespace detail {
 // separators of its text; false when it has another count of fields.
 template <int kFields>
 [[gnu::always_inline]] inline bool field_ends(uint64_t separators, int (&ends)[kFields - 1]) {
+  if (__builtin_popcountll(separators) != kFields - 1) return false;
   for (int i = 0; i < kFields - 1; ++i) {
-    if (separators == 0) return false;
     ends[i] = __builtin_ctzll(separators);
     separators &= separators - 1;
   }
-  return separators == 0;
+  return true;
 }
 
 // The frame's extended and transmitted flags, in this order, of each
