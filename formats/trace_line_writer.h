@@ -52,21 +52,24 @@ struct StepText {
 };
 
 // "%7llu" (kWidth 7) or "%6llu" (kWidth 6) of message numbers: value
-// right-aligned in kWidth characters, widening when it needs more. Writes 8
-// bytes even for a short field (out needs that room). Returns the end.
+// right-aligned in kWidth characters, widening when it needs more (a log of
+// ten million frames numbers the rest with eight digits). Writes 8 bytes
+// even for a short field (out needs that room). Returns the end.
 template <int kWidth>
 struct NumberText {
   static_assert(kWidth >= 1 && kWidth <= 8);
   StepText last;
 
   char* put(char* out, uint64_t number) {
-    if (number >= digits::kPowersOfTen[kWidth]) return digits::put_unsigned(out, number, kWidth);
+    if (number >= digits::kPowersOfTen[8]) return digits::put_unsigned(out, number, kWidth);
     const uint64_t word = last.text(number, [](uint64_t value) {
       return digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
     });
-    const uint64_t shown = drop_leading_characters(word, 8 - kWidth);
+    int width = kWidth;
+    while (width < 8 && number >= digits::kPowersOfTen[width]) ++width;
+    const uint64_t shown = drop_leading_characters(word, 8 - width);
     memcpy(out, &shown, 8);
-    return out + kWidth;
+    return out + width;
   }
 };
 
