@@ -23,7 +23,7 @@ class AscWriter final : public FormatWriter {
   void write(const CanFrame& frame) override {
     const double offset = frame.timestamp - start_time_;
     write_text_line<kAscLineRoom>(
-        sink_, &scratch_, [&](char* out) { return asc_line_write(out, offset, frame); },
+        sink_, &scratch_, [&](char* out) { return lines_.write(out, offset, frame); },
         [&](std::string* line) { asc_line_append_reference(line, offset, frame); });
   }
 
@@ -37,6 +37,7 @@ class AscWriter final : public FormatWriter {
   OutputSink& sink_;
   double start_time_ = 0.0;  // the first frame's timestamp
   std::string scratch_;      // the header, and lines built the slow way
+  AscLineWriter lines_;
 };
 
 }  // namespace

@@ -52,6 +52,8 @@ void identifier_text(char (&text)[16], const CanFrame& frame) {
 
 size_t bytes_shown(const CanFrame& frame) { return frame.size <= 8 ? frame.size : 8; }
 
+thread_local AscLineWriter asc_lines;
+
 }  // namespace
 
 void asc_append_header(std::string* s, double start_time) {
@@ -74,27 +76,7 @@ void asc_line_append_reference(std::string* line, double offset, const CanFrame&
   line->push_back('\n');
 }
 
-char* asc_line_write(char* out, double offset, const CanFrame& frame) {
-  uint64_t micros;
-  if (!line_digits::fixed_point_micros(offset, &micros)) return nullptr;
-  char* p = line_digits::put_micros(out, micros, 11, ' ');
-  memcpy(p, " 1  ", 4);
-  p += 4;
-  // The identifier left-aligned in 15 characters, and a blank.
-  memset(p, ' ', 16);
-  char* id_end = digits::put_hex(p, frame.id & kIdentifierMask, 1);
-  if (frame.extended) *id_end = 'x';
-  p += 16;
-  memcpy(p, frame.transmitted ? "Tx   d " : "Rx   d ", 8);
-  p = digits::put_hex(p + 7, frame.length, 1);
-  const size_t count = bytes_shown(frame);
-  if (count != 0) {
-    *p++ = ' ';
-    p = digits::put_spaced_hex(p, frame.data, count);
-  }
-  *p++ = '\n';
-  return p;
-}
+char* asc_line_write(char* out, double offset, const CanFrame& frame) { return asc_lines.write(out, offset, frame); }
 
 void asc_line_append(std::string* line, double offset, const CanFrame& frame) {
   char text[kAscLineRoom];

@@ -16,7 +16,7 @@ class CandumpWriter final : public FormatWriter {
 
   void write(const CanFrame& frame) override {
     write_text_line<kCandumpLineRoom>(
-        sink_, &scratch_, [&](char* out) { return candump_line_write(out, frame); },
+        sink_, &scratch_, [&](char* out) { return lines_.write(out, frame); },
         [&](std::string* line) { candump_line_append_reference(line, frame); });
   }
 
@@ -29,6 +29,7 @@ class CandumpWriter final : public FormatWriter {
  private:
   OutputSink& sink_;
   std::string scratch_;  // lines built the slow way
+  CandumpLineWriter lines_;
 };
 
 }  // namespace

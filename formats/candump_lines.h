@@ -5,7 +5,8 @@
 //
 // The time is the frame's, in seconds since 1970 UTC as "%017.6f"; the
 // identifier is "%03X" for a standard frame, "%08X" of its 29 bits for an
-// extended one (see candump_lines.cc for a standard identifier above 0x7FF);
+// extended one (see candump_eight_digits for a standard identifier above
+// 0x7FF);
 // the data bytes are uppercase hexadecimal pairs without separators ("123#"
 // for none); a frame the logger sent ends in " T" (a received one has no
 // mark: the readers take it as received).
@@ -16,9 +17,27 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "formats/line_digits.h"
 #include "frame/can_frame.h"
+#include "output/digits.h"
+
+// The identifier, 29 bits as every format keeps it, and whether it takes the
+// eight digits of an extended one. A standard identifier takes three digits:
+// below 0x800 as a frame on the bus has it, and up to 0xFFF where a log line
+// says more (an inexact record), which the readers of candump files
+// (python-can, can-utils' log2asc, both run for this) take as that standard
+// identifier still, as the other formats write it. They take no form of a
+// larger standard identifier (four to seven digits read as extended, or not
+// at all): it is written as an extended one, which keeps the identifier and
+// data that the other formats write, and loses only the standard flag.
+inline uint32_t candump_identifier(const CanFrame& frame) { return frame.id & 0x1FFFFFFFu; }
+inline bool candump_eight_digits(const CanFrame& frame) {
+  return frame.extended || candump_identifier(frame) > 0xFFF;
+}
 
 // Appends the frame's line (line feed included).
 void candump_line_append(std::string* line, const CanFrame& frame);
@@ -32,3 +51,26 @@ constexpr size_t kCandumpLineRoom = 192;
 // bytes of room). Returns the end of the line, or nullptr when it declines
 // the time: then out holds nothing usable.
 char* candump_line_write(char* out, const CanFrame& frame);
+
+// The fast build as a writer that keeps the text of the last time, for a
+// format writer to inline.
+class CandumpLineWriter {
+ public:
+  // candump_line_write.
+  char* write(char* out, const CanFrame& frame) {
+    out[0] = '(';
+    char* p = time_.put(out + 1, frame.timestamp);
+    if (p == nullptr) return nullptr;
+    memcpy(p, ") can0 ", 8);
+    p = digits::put_hex(p + 7, candump_identifier(frame), candump_eight_digits(frame) ? 8 : 3);
+    *p++ = '#';
+    p = digits::put_packed_hex(p, frame.data, frame.size <= 8 ? frame.size : 8);
+    memcpy(p, " T", 2);
+    p += frame.transmitted ? 2 : 0;
+    *p++ = '\n';
+    return p;
+  }
+
+ private:
+  line_digits::MicrosText<17, '0'> time_;  // "%017.6f"
+};

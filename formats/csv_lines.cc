@@ -19,6 +19,8 @@ size_t bytes_shown(const CanFrame& frame) { return frame.size <= 8 ? frame.size 
 constexpr size_t kLongestLine = 18 + 3 + 8 + 8 + 3 + 1 + 3 * 8 - 1 + 1;
 static_assert(kLongestLine + kStoreSlack <= kCsvLineRoom, "line room too small");
 
+thread_local CsvLineWriter csv_lines;
+
 }  // namespace
 
 void csv_line_append_reference(std::string* line, const CanFrame& frame) {
@@ -29,22 +31,7 @@ void csv_line_append_reference(std::string* line, const CanFrame& frame) {
   line->push_back('\n');
 }
 
-char* csv_line_write(char* out, const CanFrame& frame) {
-  uint64_t micros;
-  if (!line_digits::fixed_point_micros(frame.timestamp, &micros)) return nullptr;
-  char* p = line_digits::put_micros(out, micros, 0, ' ');
-  memcpy(p, ",1,", 4);
-  p = digits::put_hex(p + 3, frame.id & kIdentifierMask, 1);
-  // ",e,Rx,0,": the extended flag, the direction and the remote flag (a log
-  // gives no remote frames) in one store.
-  memcpy(p, frame.transmitted ? ",0,Tx,0," : ",0,Rx,0,", 8);
-  p[1] = frame.extended ? '1' : '0';
-  p = digits::put_small(p + 8, frame.length);
-  *p++ = ',';
-  p = digits::put_spaced_hex(p, frame.data, bytes_shown(frame));
-  *p++ = '\n';
-  return p;
-}
+char* csv_line_write(char* out, const CanFrame& frame) { return csv_lines.write(out, frame); }
 
 void csv_line_append(std::string* line, const CanFrame& frame) {
   char text[kCsvLineRoom];

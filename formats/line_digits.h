@@ -67,11 +67,12 @@ inline thread_local SecondsText last_seconds;
 // '0') writes it: right-aligned in width characters (at most 23), widening
 // when it needs more. micros is at most 2^36 * 10^6 (fixed_point_micros'
 // range), so the text has at most 18 characters beyond the padding. Stores
-// at most 8 bytes beyond the end it returns. Returns the end.
-inline char* put_micros(char* out, uint64_t micros, int width, char pad) {
+// at most 8 bytes beyond the end it returns. Returns the end. The digits of
+// the whole seconds are kept in seconds_text from call to call.
+inline char* put_micros(char* out, uint64_t micros, int width, char pad, SecondsText* seconds_text = &last_seconds) {
   const uint64_t seconds = micros / 1000000;
   const uint32_t fraction = static_cast<uint32_t>(micros - seconds * 1000000);
-  SecondsText& last = last_seconds;
+  SecondsText& last = *seconds_text;
   if (seconds != last.seconds) {
     last.seconds = seconds;
     last.count = digits::decimal_digits(seconds);  // at most 11
@@ -90,5 +91,43 @@ inline char* put_micros(char* out, uint64_t micros, int width, char pad) {
   memcpy(out + 5, digits::kTables.pairs[fraction % 100], 2);
   return out + 7;
 }
+
+// The last time a line writer wrote in kWidth characters padded with kPad
+// (put_micros), and its text: frames come in bursts of one timestamp, so
+// most lines repeat the time before.
+template <int kWidth, char kPad>
+class MicrosText {
+ public:
+  // fixed_point_micros and put_micros of value at out, or the text before
+  // when value is the same. Stores kStore bytes from out whatever the
+  // text's length (out needs that room). nullptr when fixed_point_micros
+  // declines the value.
+  static constexpr size_t kStore = 32;
+  char* put(char* out, double value) {
+    uint64_t value_bits;
+    memcpy(&value_bits, &value, sizeof value_bits);
+    if (value_bits == bits_) {
+      memcpy(out, text_, kStore);
+      return out + length_;
+    }
+    uint64_t micros;
+    if (!fixed_point_micros(value, &micros)) return nullptr;
+    char* end = put_micros(out, micros, kWidth, kPad, &seconds_);
+    memcpy(text_, out, kStore);
+    length_ = end - out;
+    bits_ = value_bits;
+    return end;
+  }
+
+ private:
+  // put_micros stores at most 31 bytes from out for a width up to 23 (up to
+  // 15 of padding, then 16 of the seconds' digits or the text and 8 beyond
+  // it): all within the text kept.
+  static_assert(kWidth >= 0 && kWidth <= 23);
+  uint64_t bits_ = ~uint64_t{0};  // the value's bits (a NaN before the first)
+  ptrdiff_t length_ = 0;
+  char text_[kStore] = {};
+  SecondsText seconds_;
+};
 
 }  // namespace line_digits

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "formats/format_writers.h"
+#include "formats/trace_line_writer.h"
 #include "formats/trace_lines.h"
 #include "output/text_line.h"
 
@@ -27,10 +28,7 @@ class TraceWriter final : public FormatWriter {
     const int64_t number = message_number_++;
     write_text_line<kTraceLineRoom>(
         sink_, &scratch_,
-        [&](char* out) {
-          return kVersion == 1 ? trace_line_v1_write(out, number, offset, frame)
-                               : trace_line_v2_write(out, number, offset, frame);
-        },
+        [&](char* out) { return lines_.write(out, number, offset, frame); },
         [&](std::string* line) {
           if (kVersion == 1) {
             trace_line_v1_append_reference(line, number, offset, frame);
@@ -51,6 +49,7 @@ class TraceWriter final : public FormatWriter {
   int64_t message_number_ = 1;  // of the next line
   int64_t marked_number_ = 1;   // message_number_ at the last mark
   std::string scratch_;         // the header, and lines built the slow way
+  TraceLineWriter<kVersion> lines_;
 };
 
 }  // namespace

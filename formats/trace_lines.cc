@@ -1,220 +1,27 @@
-// The fast build of the trace lines: every field written by hand from the
-// shared digit tables, with two caches that follow how a trace is written
-// (numbers one after the other, offsets that grow slowly).
+// The fast build of the trace lines as free functions: each thread keeps a
+// writer of each version (formats/trace_line_writer.h).
 #include "formats/trace_lines.h"
 
-#include <cstring>
-
-#include "output/digits.h"
+#include "formats/trace_line_writer.h"
 
 namespace {
 
-using digits::kTables;
-
-// The bytes of eight_digits_blank_padded after the first drop ones: the
-// word that holds the last (8 - drop) characters first.
-inline uint64_t drop_leading_characters(uint64_t word, int drop) {
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    return word >> (8 * drop);
-  } else {
-    return word << (8 * drop);
-  }
-}
-
-// The last message number written and its eight characters: lines are
-// numbered one after the other, so the next number's text is most often this
-// one with its last digit one higher.
-struct NumberText {
-  uint64_t number = 0;
-  uint64_t word = 0x3020202020202020ull;  // eight_digits_blank_padded(number): "       0"
-};
-thread_local NumberText last_number;
-
-// eight_digits_blank_padded(value) for a value below 10^8, from the text of
-// the number before when value follows it and does not carry.
-inline uint64_t number_text(uint64_t value) {
-  NumberText& last = last_number;
-  uint64_t word;
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    // The last character is the highest byte.
-    if (value == last.number + 1 && (last.word >> 56) != '9') {
-      word = last.word + (uint64_t{1} << 56);
-    } else {
-      word = digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
-    }
-  } else {
-    word = digits::eight_digits_blank_padded(static_cast<uint32_t>(value));
-  }
-  last.number = value;
-  last.word = word;
-  return word;
-}
-
-// The upper four of the eight characters of the last offset's integer part
-// whose upper four digits were not all zero: offsets grow slowly, so those
-// digits (the number divided by 10^4) stay the same for many lines.
-struct UpperDigitsText {
-  uint32_t upper = 0;  // 0: nothing remembered (never looked up)
-  uint32_t text = 0;   // the first four characters of eight_digits_blank_padded(upper * 10^4)
-};
-thread_local UpperDigitsText last_upper_digits;
-
-// eight_digits_blank_padded(value) for a value below 10^8: the lower four
-// digits (all four written, since the upper part is not zero) from the pair
-// table and the upper four characters from the last value's when they agree.
-inline uint64_t integer_digits_text(uint32_t value) {
-  if constexpr (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-    const uint32_t upper = value / 10000;
-    if (upper == 0) return digits::eight_digits_blank_padded(value);
-    const uint32_t lower = value - upper * 10000;
-    UpperDigitsText& last = last_upper_digits;
-    if (upper != last.upper) {
-      // The upper four characters of the eight: in the low half of the word.
-      last.text = static_cast<uint32_t>(digits::eight_digits_blank_padded(upper) >> 32);
-      last.upper = upper;
-    }
-    char lower_text[4];
-    memcpy(lower_text, kTables.pairs[lower / 100], 2);
-    memcpy(lower_text + 2, kTables.pairs[lower % 100], 2);
-    uint32_t lower_word;
-    memcpy(&lower_word, lower_text, 4);
-    return last.text | (uint64_t{lower_word} << 32);
-  } else {
-    return digits::eight_digits_blank_padded(value);
-  }
-}
-
-// "%7llu" (kWidth 7) or "%6llu" (kWidth 6): value right-aligned in kWidth
-// characters, widening when it needs more. Writes 8 bytes even for a short
-// field (out needs that room). Returns the end.
-template <int kWidth>
-inline char* put_number(char* out, uint64_t value) {
-  static_assert(kWidth >= 1 && kWidth <= 8);
-  if (value >= digits::kPowersOfTen[kWidth]) return digits::put_unsigned(out, value, kWidth);
-  const uint64_t word = drop_leading_characters(number_text(value), 8 - kWidth);
-  memcpy(out, &word, 8);
-  return out + kWidth;
-}
-
-// format_offset_fast for a fixed number of decimals, so that the divisions
-// by the scale are by a constant. Writes up to 16 bytes for a field of
-// fewer characters.
-template <int kDecimals>
-inline int format_fixed(char* out, double value, int width) {
-  constexpr uint64_t kScale = kDecimals == 3 ? 1000 : 10;
-  uint64_t units;
-  if (!digits::fixed_point_units<kScale>(value, &units)) return 0;
-  const uint64_t integer_part = units / kScale;
-  const unsigned fraction = static_cast<unsigned>(units % kScale);
-  // The common case: a field of width characters with at most eight integer
-  // digits, written as blanks, one word of eight digits or blanks, the point
-  // and the decimals.
-  constexpr int kPoint = kDecimals + 1;  // the point and the decimals
-  if (width >= kPoint + 8 && width <= 16 && integer_part < 100000000) {
-    memcpy(out, "                ", 16);
-    char* point = out + width - kPoint;
-    const uint64_t word = integer_digits_text(static_cast<uint32_t>(integer_part));
-    memcpy(point - 8, &word, 8);
-    if constexpr (kDecimals == 3) {
-      memcpy(point, kTables.point_triples[fraction], 4);
-    } else {
-      point[0] = '.';
-      point[1] = static_cast<char>('0' + fraction);
-    }
-    return width;
-  }
-  const int count = digits::decimal_digits(integer_part);
-  const int length = count + 1 + kDecimals;
-  char* p = out;
-  for (int pad = width - length; pad > 0; --pad) *p++ = ' ';
-  digits::put_digits_backwards(p + count, integer_part, count);
-  p += count;
-  *p++ = '.';
-  digits::put_digits_backwards(p + kDecimals, fraction, kDecimals);
-  p += kDecimals;
-  return static_cast<int>(p - out);
-}
-
-// The direction with the blanks around it, as one four-byte store.
-inline char* put_direction(char* out, bool transmitted) {
-  memcpy(out, transmitted ? " Tx " : " Rx ", 4);
-  return out + 4;
-}
-
-// Longest line that the fast build writes: a 19-digit number, an offset below
-// 2^40 (13 integer digits, a point, 3 decimals), the fixed fields, a standard
-// identifier of 8 digits, and 8 data bytes. The writers store whole words:
-// a field may be written up to 16 bytes beyond its end before the next field
-// overwrites the rest, so the buffer keeps that much room behind the line.
-constexpr size_t kFastLineMax =
-    20 + 1 + 17 + 1 + 2 + 1 + 3 + 5 + 8 + 1 + 2 + 1 + 3 + 4 + 3 * 8 + 1;
-static_assert(kFastLineMax + 16 <= kTraceLineRoom, "line room too small");
+thread_local TraceLineWriter<1> v1_lines;
+thread_local TraceLineWriter<2> v2_lines;
 
 }  // namespace
 
 int format_offset_fast(char* out, double value, int width, int decimals) {
-  if (decimals == 3) return format_fixed<3>(out, value, width);
-  if (decimals == 1) return format_fixed<1>(out, value, width);
+  trace_line_detail::IntegerText integer;
+  if (decimals == 3) return trace_line_detail::format_fixed<3>(&integer, out, value, width);
+  if (decimals == 1) return trace_line_detail::format_fixed<1>(&integer, out, value, width);
   return 0;
 }
 
 char* trace_line_v1_write(char* out, int64_t number, double offset, const CanFrame& frame) {
-  if (number < 0) return nullptr;
-  char* p = put_number<6>(out, static_cast<uint64_t>(number));
-  *p++ = ')';
-  *p++ = ' ';
-  const int n = format_fixed<1>(p, offset, 11);
-  if (n == 0) return nullptr;
-  p += n;
-  p = put_direction(p, frame.transmitted) - 1;
-  const uint32_t identifier = frame.id & kTraceIdentifierMask;
-  if (frame.extended) {
-    memcpy(p, "    ", 4);
-    p = digits::put_hex8(p + 4, identifier);
-  } else {
-    memcpy(p, "        ", 8);
-    p = digits::put_hex4(p + 8, identifier);
-  }
-  *p++ = ' ';
-  p = digits::put_small(p, frame.length);
-  *p++ = ' ';
-  *p++ = ' ';
-  p = digits::put_spaced_hex(p, frame.data, trace_data_count(frame));
-  *p++ = '\n';
-  return p;
+  return v1_lines.write(out, number, offset, frame);
 }
 
 char* trace_line_v2_write(char* out, int64_t number, double offset, const CanFrame& frame) {
-  if (number < 0) return nullptr;
-  char* p = put_number<7>(out, static_cast<uint64_t>(number));
-  *p++ = ' ';
-  const int n = format_fixed<3>(p, offset, 13);
-  if (n == 0) return nullptr;
-  p += n;
-  *p++ = ' ';
-  memcpy(p, kTraceFrameType, 2);
-  p += 2;
-  *p++ = ' ';
-  *p++ = '0' + kTraceChannel;
-  const uint32_t identifier = frame.id & kTraceIdentifierMask;
-  if (frame.extended) {
-    *p++ = ' ';
-    p = digits::put_hex8(p, identifier);
-  } else {
-    memcpy(p, "     ", 5);
-    p = digits::put_hex4(p + 5, identifier);
-  }
-  p = put_direction(p, frame.transmitted);
-  if (frame.length < 10) {
-    p[0] = static_cast<char>('0' + frame.length);
-    memcpy(p + 1, "    ", 4);
-    p += 5;
-  } else {
-    p = digits::put_unsigned(p, frame.length, 0);
-    memcpy(p, "   ", 3);
-    p += 3;
-  }
-  p = digits::put_spaced_hex(p, frame.data, trace_data_count(frame));
-  *p++ = '\n';
-  return p;
+  return v2_lines.write(out, number, offset, frame);
 }

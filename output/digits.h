@@ -196,23 +196,28 @@ inline uint64_t eight_digits_blank_padded(uint32_t value) {
 }
 
 // value * kScale rounded half up, as stb_sprintf's "%.Nf" rounds it (kScale
-// = 10^N, N from 1 to 3), into *units. False, leaving *units, when value lies
-// outside the range where this is proven to agree with stb_sprintf (2^-10 to
-// 2^40, zero, never negative zero) or within a hair of a rounding tie: the
-// caller then formats with stb_sprintf.
+// = 10^N, N from 1 to 3), as its whole part (*whole_part) and the N digits
+// after the point (*fraction). False, leaving both, when value lies outside
+// the range where this is proven to agree with stb_sprintf (2^-10 to 2^40,
+// zero, never negative zero) or within a hair of a rounding tie: the caller
+// then formats with stb_sprintf.
 template <uint64_t kScale>
-inline bool fixed_point_units(double value, uint64_t* units) {
+inline bool fixed_point_parts(double value, uint64_t* whole_part, unsigned* fraction) {
   static_assert(kScale == 10 || kScale == 100 || kScale == 1000, "the proof covers up to three decimals");
   if (value == 0.0) {
     if (__builtin_signbit(value)) return false;
-    *units = 0;
+    *whole_part = 0;
+    *fraction = 0;
     return true;
   }
   if (!(value >= 0x1p-10 && value < 0x1p40)) return false;
+  // A value within a quarter of a unit of an integer: its digits after the
+  // point are all zeros.
   const uint64_t nearest = static_cast<uint64_t>(value + 0.5);
   const double off_whole = value - static_cast<double>(nearest);
   if (off_whole < 0.25 / kScale && off_whole > -0.25 / kScale) {
-    *units = nearest * kScale;
+    *whole_part = nearest;
+    *fraction = 0;
     return true;
   }
   uint64_t bits;
@@ -237,7 +242,9 @@ inline bool fixed_point_units(double value, uint64_t* units) {
   // size, but not on it, is left to stb_sprintf.
   const uint64_t distance = rest >= half ? rest - half : half - rest;
   if (distance != 0 && distance <= (scaled >> 55)) return false;
-  *units = whole + (rest >= half ? 1 : 0);
+  const uint64_t units = whole + (rest >= half ? 1 : 0);
+  *whole_part = units / kScale;
+  *fraction = static_cast<unsigned>(units % kScale);
   return true;
 }
 

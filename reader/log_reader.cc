@@ -33,14 +33,7 @@ bool LogReader::read_frames(TakeFrame take, WorkQueue* helpers, size_t chunk_byt
     return false;
   }
   if (helpers != nullptr) return read_in_chunks(state, helpers, take, chunk_bytes);
-  // Zeroed once: the reader leaves the data bytes beyond a frame's byte
-  // string as they were, and the line writers read all eight of a classic
-  // frame's bytes at once.
-  CanFrame frame{};
-  while (reader_next(state, &frame)) {
-    if (!take(frame)) return false;
-  }
-  return true;
+  return reader_pass_frames(state, take);
 }
 
 void LogReader::continue_after(double last_accepted_time) { state_->last_accepted_time = last_accepted_time; }

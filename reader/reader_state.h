@@ -23,6 +23,7 @@
 #include "frame/can_frame.h"
 #include "reader/log_header.h"
 #include "reader/record_time.h"
+#include "reader/take_frame.h"
 #include "stream/stream.h"
 
 // Column orders whose record lines are split and parsed by code made for
@@ -117,10 +118,11 @@ int64_t reader_position(ReaderState* reader);
 // False when it did not land there.
 bool reader_rewind(ReaderState* reader);
 
-// Reads the next accepted record into frame. Returns false when no line is
-// left. Logs the warning of the records it skipped for a non-increasing
-// timestamp (reader_warn_skipped), at most once per call.
-bool reader_next(ReaderState* reader, CanFrame* frame);
+// Reads every record line from the stream's position on and hands each
+// accepted frame to take, in order. Logs the warning of the records skipped
+// for a non-increasing timestamp (reader_warn_skipped) before the next frame
+// and at the end. Stops when take returns false, and returns false then.
+bool reader_pass_frames(ReaderState* reader, TakeFrame take);
 
 // Logs the warning of the run of records skipped for a non-increasing
 // timestamp, when there is one ("Skipping non-increasing timestamp T at line
@@ -139,7 +141,7 @@ void reader_check_after_zero(ReaderState* reader, const char* bytes, size_t size
 // ---------------------------------------------------------------------------
 // Records in chunks: the record lines of a large log parsed in pieces, on any
 // thread, and settled in their order afterwards, with the same frames, counts
-// and messages as log_reader_next.
+// and messages as reader_pass_frames.
 
 // One record line of a chunk, parsed but not yet settled.
 struct ParsedRecord {
@@ -171,7 +173,7 @@ void parse_chunk(const ReaderState& setup, const char* bytes, size_t size, bool 
 // How reader_settle took a record.
 enum class Settled { kAccepted, kSkipped, kMalformed };
 
-// Settles one parsed record as reader_next would, in order: counts it
+// Settles one parsed record as reader_pass_frames would, in order: counts it
 // (line_number is that of its line), corrects its time for a wrap of its
 // clock, applies the rule of non-decreasing timestamps, and fills frame with
 // it when it is accepted. Logs nothing: the caller calls reader_warn_skipped

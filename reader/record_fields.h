@@ -14,11 +14,8 @@
 #include <cstring>
 #include <ctime>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "frame/can_frame.h"
+#include "reader/hex_text.h"
 
 // Library conversions for texts that the inline readers below do not take.
 bool scan_hex_u32_library(const char* begin, const char* end, uint32_t* value);
@@ -238,70 +235,6 @@ inline bool scan_id_field(const char* begin, const char* end, uint32_t* value) {
 // nothing else), as far as 999; -1 for any other field.
 int length_field_value(const char* begin, const char* end);
 
-// Reads the field of the n (1 to 8) characters before end as a hexadecimal
-// number into *value, eight characters at once; the 8 bytes before end must
-// be readable. Returns false, leaving *value, when a character of the field
-// is no hexadecimal digit (or on a machine that is not little-endian).
-inline bool read_hex_field(const char* end, size_t n, uint32_t* value) {
-  if constexpr (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return false;
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHigh = kOnes * 0x80;
-  uint64_t word;
-  memcpy(&word, end - 8, 8);
-  // The field is in the top n bytes; the bytes before it count as zeros.
-  const uint64_t field = n >= 8 ? ~uint64_t{0} : ~((uint64_t{1} << (8 * (8 - n))) - 1);
-  word = (word & field) | (kOnes * '0' & ~field);
-  if ((word & kHigh) != 0) return false;
-  // The high bit of each byte of x (all below 0x80) set where it is c or above.
-  auto at_least = [](uint64_t x, unsigned c) { return (x + kOnes * (0x80 - c)) & kHigh; };
-  const uint64_t lower = word | kOnes * 0x20;
-  const uint64_t digit = at_least(word, '0') & ~at_least(word, '9' + 1);
-  const uint64_t letter = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
-  if ((digit | letter) != kHigh) return false;
-  const uint64_t nibbles = (word & kOnes * 0x0F) + (letter >> 7) * 9;
-  // Pairs of nibbles into bytes, the earlier (more significant) one high.
-  const uint64_t pairs = ((nibbles & 0x000F000F000F000Full) << 4) | ((nibbles >> 8) & 0x000F000F000F000Full);
-  const uint64_t packed = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFull;
-  *value = __builtin_bswap32(static_cast<uint32_t>(packed | (packed >> 16)));
-  return true;
-}
-
-// Reads the first pairs (at most 8) pairs of hexadecimal digits at begin into
-// bytes, sixteen characters at once; begin must be readable for 16 bytes.
-// Returns false when one of those characters is no hexadecimal digit (bytes
-// is then partly written). Bytes from pairs to 7 may be written too.
-inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
-#if defined(__SSE2__)
-  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
-  const __m128i lower = _mm_or_si128(text, _mm_set1_epi8(0x20));
-  // Signed comparisons: a byte from 0x80 up is negative and matches neither.
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(text, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(text, _mm_set1_epi8('9' + 1)));
-  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
-                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
-  const unsigned valid = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
-  const unsigned needed = (1u << (2 * pairs)) - 1;
-  if ((valid & needed) != needed) return false;
-  // Digit values: the low four bits, plus 9 for a letter.
-  const __m128i values = _mm_add_epi8(_mm_and_si128(text, _mm_set1_epi8(0x0F)), _mm_and_si128(letter, _mm_set1_epi8(9)));
-  // Each 16-bit lane holds a pair, its first digit in the low byte.
-  const __m128i pair_values =
-      _mm_or_si128(_mm_slli_epi16(_mm_and_si128(values, _mm_set1_epi16(0x00FF)), 4), _mm_srli_epi16(values, 8));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(pair_values, pair_values));
-  return true;
-#else
-  using record_fields_detail::hex_value;
-  int invalid = 0;
-  for (int i = 0; i < pairs; ++i) {
-    const int high = hex_value(begin[2 * i]);
-    const int low = hex_value(begin[2 * i + 1]);
-    invalid |= high | low;
-    bytes[i] = static_cast<uint8_t>((static_cast<unsigned>(high) << 4) | static_cast<unsigned>(low));
-  }
-  return invalid >= 0;
-#endif
-}
-
 // Up to 8 bytes, one per two characters; a lone last character is a byte of
 // its own. The count of bytes is the frame's length. The line is readable up
 // to limit. Returns whether the field is exact: pairs of hexadecimal digits,
@@ -313,7 +246,7 @@ inline bool read_hex_pairs(const char* begin, int pairs, uint8_t* bytes) {
   // The common field: pairs of hexadecimal digits, read here at once.
   int invalid = -1;
   if (limit - begin >= 16) {
-    invalid = read_hex_pairs(begin, pairs, frame->data) ? 0 : -1;
+    invalid = hex_text::read_pairs(begin, pairs, frame->data) ? 0 : -1;
   } else {
     invalid = 0;
     for (int i = 0; i < pairs; ++i) {

@@ -10,6 +10,7 @@
 
 #include "log/log.h"
 #include "reader/line_scan.h"
+#include "reader/plain_records.h"
 #include "reader/record_parser.h"
 
 // The record loop is built twice, for processors of the x86-64-v3 level (with
@@ -244,28 +245,99 @@ void reader_check_after_zero(ReaderState* reader, const char* bytes, size_t size
   if (!only_padding(bytes, static_cast<int64_t>(size))) reader->data_after_zero = true;
 }
 
-RECORD_LOOP_CLONES bool reader_next(ReaderState* reader, CanFrame* frame) {
-  bool result = false;
-  int length;
-  while ((length = read_line(reader)) > 0) {
+namespace {
+
+// What one record line gave.
+enum class LineOutcome { kNoLine, kPassedOver, kFrame };
+
+// Reads the next record line by itself, through the line buffer, and
+// settles it: a frame in frame when it is accepted.
+[[gnu::always_inline]] inline LineOutcome read_record_line(ReaderState* reader, CanFrame* frame) {
+  const int length = read_line(reader);
+  if (length == 0) return LineOutcome::kNoLine;
+  ++reader->record_lines;
+  bool inexact = false;
+  if (!reader->line_malformed) {
+    record_parser::reset_frame(frame);
+    inexact = record_parser::parse_record(reader, length, frame);
+  }
+  if (reader->line_malformed) {
+    note_malformed(reader);
+    return LineOutcome::kPassedOver;
+  }
+  if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
+  if (accept_or_skip(reader, frame->timestamp, inexact) == Settled::kSkipped) return LineOutcome::kPassedOver;
+  return LineOutcome::kFrame;
+}
+
+// The parsed record of a frame, with flags beyond those the frame tells.
+ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
+  ParsedRecord record{};
+  record.composed = frame.timestamp;
+  record.id = frame.id;
+  record.length = frame.length;
+  record.size = frame.size <= 8 ? frame.size : 8;
+  record.flags = flags | (frame.extended ? ParsedRecord::kExtended : 0) |
+                 (frame.transmitted ? ParsedRecord::kTransmitted : 0);
+  memcpy(record.data, frame.data, 8);
+  return record;
+}
+
+// Parses a batch of the plainest record lines from the window's position on
+// (plain_records.h); none for a layout without a parser of its own.
+[[gnu::always_inline]] inline void parse_batch(ReaderState* reader, plain_records::Batch* batch) {
+  switch (reader->record_layout) {
+    case RECORD_LAYOUT_WITH_LOST:
+      plain_records::parse<6>(reader, batch);
+      return;
+    case RECORD_LAYOUT_WITHOUT_LOST:
+      plain_records::parse<5>(reader, batch);
+      return;
+    case RECORD_LAYOUT_GENERAL:
+      batch->count = 0;
+      return;
+  }
+}
+
+// Settles the batch's records in order, as read_record_line settles a
+// line, and hands each accepted frame to take. False when take refused one
+// (the counts then end with its line).
+[[gnu::always_inline]] inline bool settle_batch(ReaderState* reader, plain_records::Batch* batch, TakeFrame take) {
+  for (int i = 0; i < batch->count; ++i) {
+    CanFrame& frame = batch->frames[i];
+    ++reader->line_number;
     ++reader->record_lines;
-    bool inexact = false;
-    if (!reader->line_malformed) {
-      record_parser::reset_frame(frame);
-      inexact = record_parser::parse_record(reader, length, frame);
-    }
-    if (reader->line_malformed) {
-      note_malformed(reader);
+    frame.timestamp = record_clock_settle(&reader->clock, frame.timestamp);
+    if (accept_or_skip(reader, frame.timestamp, batch->inexact[i]) == Settled::kSkipped) continue;
+    if (reader->run_skipped > 0) reader_warn_skipped(reader);
+    if (!take(frame)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+RECORD_LOOP_CLONES bool reader_pass_frames(ReaderState* reader, TakeFrame take) {
+  // Zeroed once: the data bytes beyond a frame's byte string are left as
+  // they were, and the line writers read all eight of a classic frame's
+  // bytes at once.
+  plain_records::Batch batch{};
+  CanFrame frame{};
+  for (;;) {
+    parse_batch(reader, &batch);
+    if (batch.count > 0) {
+      if (!settle_batch(reader, &batch, take)) return false;
       continue;
     }
-    if (reader->line_timed) frame->timestamp = record_clock_settle(&reader->clock, frame->timestamp);
-    if (accept_or_skip(reader, frame->timestamp, inexact) == Settled::kSkipped) continue;
-    result = true;
-    break;
+    const LineOutcome outcome = read_record_line(reader, &frame);
+    if (outcome == LineOutcome::kNoLine) break;
+    if (outcome == LineOutcome::kPassedOver) continue;
+    if (reader->run_skipped > 0) reader_warn_skipped(reader);
+    if (!take(frame)) return false;
   }
-  if (!result && reader->stopped_at_zero) check_rest_after_zero(reader);
-  if (reader->run_skipped > 0) reader_warn_skipped(reader);
-  return result;
+  if (reader->stopped_at_zero) check_rest_after_zero(reader);
+  reader_warn_skipped(reader);
+  return true;
 }
 
 void reader_warn_skipped(ReaderState* reader) {
@@ -299,27 +371,31 @@ void parse_chunk(const ReaderState& setup, const char* bytes, size_t size, bool 
   reader->window_begin = reader->window_at = reader->window_end = nullptr;
   reader->window_looked = false;
   reader->line_number = 0;
+  plain_records::Batch batch{};
   CanFrame frame{};
-  int length;
-  while ((length = read_line(reader.get())) > 0) {
-    ParsedRecord& record = out->records.emplace_back();
-    record = ParsedRecord{};
+  for (;;) {
+    parse_batch(reader.get(), &batch);
+    for (int i = 0; i < batch.count; ++i) {
+      const uint8_t inexact = batch.inexact[i] ? ParsedRecord::kInexact : 0;
+      out->records.push_back(parsed_record(batch.frames[i], ParsedRecord::kTimed | inexact));
+    }
+    if (batch.count > 0) {
+      reader->line_number += static_cast<uint64_t>(batch.count);
+      continue;
+    }
+    const int length = read_line(reader.get());
+    if (length == 0) break;
     bool inexact = false;
     if (!reader->line_malformed) {
       record_parser::reset_frame(&frame);
       inexact = record_parser::parse_record(reader.get(), length, &frame);
     }
     if (reader->line_malformed) {
-      record.flags = ParsedRecord::kMalformed;
+      out->records.push_back(ParsedRecord{0.0, 0, 0, 0, ParsedRecord::kMalformed, {}});
       continue;
     }
-    record.composed = frame.timestamp;
-    record.id = frame.id;
-    record.length = frame.length;
-    record.size = frame.size <= 8 ? frame.size : 8;
-    record.flags = (frame.extended ? ParsedRecord::kExtended : 0) | (frame.transmitted ? ParsedRecord::kTransmitted : 0) |
-                   (reader->line_timed ? ParsedRecord::kTimed : 0) | (inexact ? ParsedRecord::kInexact : 0);
-    memcpy(record.data, frame.data, 8);
+    const uint8_t flags = (reader->line_timed ? ParsedRecord::kTimed : 0) | (inexact ? ParsedRecord::kInexact : 0);
+    out->records.push_back(parsed_record(frame, flags));
   }
   out->lines = reader->line_number;
   out->ended_at_zero = reader->stopped_at_zero;

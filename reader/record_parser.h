@@ -23,6 +23,16 @@
 
 namespace record_parser {
 
+// The text of one record line in the line buffer.
+struct RecordText {
+  const char* begin;
+  const char* end;       // the end of its text (its line feed not counted)
+  const char* readable;  // the bytes from begin are readable up to here
+  // The separators of a text of at most 64 bytes, one bit per byte, the
+  // first byte lowest; unused for a longer one.
+  uint64_t separators;
+};
+
 // Every field of the frame 0, false or empty. The data bytes beyond the
 // (empty) byte string are left as they are: they are no part of it.
 inline void reset_frame(CanFrame* frame) {
@@ -38,11 +48,11 @@ inline void reset_frame(CanFrame* frame) {
 // the caller applies once the whole line is known to be well formed. A field
 // that is no time marks the line malformed, one whose time is not what it
 // says inexact.
-[[gnu::always_inline]] inline void parse_timestamp(ReaderState* reader, const char* begin, const char* end,
-                                                   CanFrame* frame) {
+[[gnu::always_inline]] inline void parse_timestamp(ReaderState* reader, const RecordText& text, const char* begin,
+                                                   const char* end, CanFrame* frame) {
   double composed;
   bool exact;
-  if (!record_clock_compose(&reader->clock, begin, end, reader->line + sizeof reader->line, &composed, &exact)) {
+  if (!record_clock_compose(&reader->clock, begin, end, text.readable, &composed, &exact)) {
     reader->line_malformed = true;
     return;
   }
@@ -54,11 +64,11 @@ inline void reset_frame(CanFrame* frame) {
 // Gives the field [begin, end) of the given column kind to its parser.
 // A field found inexact sets line_inexact (a branch rarely taken); the
 // Length field's number goes to stated_length.
-[[gnu::always_inline]] inline void parse_field(ReaderState* reader, ColumnKind kind, const char* begin,
-                                               const char* end, CanFrame* frame) {
+[[gnu::always_inline]] inline void parse_field(ReaderState* reader, const RecordText& text, ColumnKind kind,
+                                               const char* begin, const char* end, CanFrame* frame) {
   switch (kind) {
     case COLUMN_TIMESTAMP:
-      parse_timestamp(reader, begin, end, frame);
+      parse_timestamp(reader, text, begin, end, frame);
       break;
     case COLUMN_TYPE:
       if (!parse_type(begin, end, frame)) reader->line_inexact = true;
@@ -66,8 +76,8 @@ inline void reset_frame(CanFrame* frame) {
     case COLUMN_ID:
       // "%x" of a field of five to eight digits, read at once; a shorter
       // field (a standard identifier) digit by digit.
-      if (end - begin < 5 || end - begin > 8 || end - reader->line < 8 ||
-          !read_hex_field(end, static_cast<size_t>(end - begin), &frame->id)) {
+      if (end - begin < 5 || end - begin > 8 || end - text.begin < 8 ||
+          !hex_text::read_field(end, static_cast<size_t>(end - begin), &frame->id)) {
         if (!scan_id_field(begin, end, &frame->id)) reader->line_inexact = true;
       }
       break;
@@ -83,7 +93,7 @@ inline void reset_frame(CanFrame* frame) {
       }
       break;
     case COLUMN_DATA:
-      if (!parse_data(begin, end, reader->line + sizeof reader->line, frame)) reader->line_inexact = true;
+      if (!parse_data(begin, end, text.readable, frame)) reader->line_inexact = true;
       break;
     case COLUMN_LOST:
     case COLUMN_NONE:
@@ -91,36 +101,30 @@ inline void reset_frame(CanFrame* frame) {
   }
 }
 
-// Parses the record line (length bytes of reader->line) whose columns are
-// kKinds, in this order, with nothing behind them, also in the title line.
-// Returns false, having parsed nothing, when the line's text is longer than
-// 64 bytes or has fewer fields than columns; the general path then takes it.
-// Otherwise each field goes to the parser of its column as split_fields would
-// give it: a field runs to the next separator, the last one to the next
-// separator or the end of the text, and fields beyond the columns are not
-// parsed (but make the line inexact).
+// Parses the record text whose columns are kKinds, in this order, with
+// nothing behind them, also in the title line. Returns false, having parsed
+// nothing, when the text is longer than 64 bytes or has fewer fields than
+// columns; the general path then takes it. Otherwise each field goes to the
+// parser of its column as split_fields would give it: a field runs to the
+// next separator, the last one to the next separator or the end of the text,
+// and fields beyond the columns are not parsed (but make the line inexact).
 template <ColumnKind... kKinds>
-[[gnu::always_inline]] inline bool parse_record_as(ReaderState* reader, int length, CanFrame* frame) {
-  const char* line = reader->line;
-  const char* text_end = line + length;
-  if (length > 0 && text_end[-1] == '\n') --text_end;
-  const size_t size = static_cast<size_t>(text_end - line);
-  static_assert(kLineBufferSize >= 64, "separator_marks reads 64 bytes of the line buffer");
-  if (size > 64) return false;
-  uint64_t marks = line_scan::separator_marks(line, size, reader->header.value_separator);
+[[gnu::always_inline]] inline bool parse_record_as(ReaderState* reader, const RecordText& text, CanFrame* frame) {
+  if (text.end - text.begin > 64) return false;
+  uint64_t marks = text.separators;
   constexpr size_t kFields = sizeof...(kKinds);
   const char* ends[kFields];
   for (size_t i = 0; i + 1 < kFields; ++i) {
     if (marks == 0) return false;
-    ends[i] = line + __builtin_ctzll(marks);
+    ends[i] = text.begin + __builtin_ctzll(marks);
     marks &= marks - 1;
   }
-  ends[kFields - 1] = marks != 0 ? line + __builtin_ctzll(marks) : text_end;
+  ends[kFields - 1] = marks != 0 ? text.begin + __builtin_ctzll(marks) : text.end;
   reader->line_inexact = marks != 0;
-  const char* begin = line;
+  const char* begin = text.begin;
   size_t i = 0;
   auto field = [&](ColumnKind kind) __attribute__((always_inline)) {
-    parse_field(reader, kind, begin, ends[i], frame);
+    parse_field(reader, text, kind, begin, ends[i], frame);
     begin = ends[i++] + 1;
   };
   (field(kKinds), ...);
@@ -135,33 +139,50 @@ inline uint32_t count_fields(const char* line, int length, char separator) {
   return separator == '\0' ? 1 : 1 + static_cast<uint32_t>(std::count(line, text_end, separator));
 }
 
-// The general path of parse_record: any column order, any count of fields.
+// The general path of parse_record: any column order, any count of fields,
+// on the text of the line buffer (length bytes of reader->line).
 inline void parse_record_in_general(ReaderState* reader, int length, CanFrame* frame) {
+  const RecordText text{reader->line, reader->line + length, reader->line + sizeof reader->line, 0};
   reader->line_inexact = count_fields(reader->line, length, reader->header.value_separator) != reader->title_fields;
   reader->stated_length = -1;
   line_scan::split_fields(reader->line, length, reader->header.value_separator,
-                          [reader, frame](int column, const char* begin, const char* end)
+                          [reader, frame, &text](int column, const char* begin, const char* end)
                               __attribute__((always_inline)) {
-                                parse_field(reader, reader->column_kinds[column], begin, end, frame);
+                                parse_field(reader, text, reader->column_kinds[column], begin, end, frame);
                               });
   // No Length field, or none that is a number (and so inexact already).
   if (reader->stated_length < 0) reader->stated_length = frame->size;
 }
 
-// Parses the fields of the record line (length bytes of reader->line) into
-// frame, each by the parser of its column; the timestamp is left as composed
-// (line_timed tells whether the line had one). Returns whether the record is
-// inexact: whether the frame says something other than the line.
+// The text of the record line in the line buffer (length bytes of
+// reader->line, its line feed included), with its separators when it is
+// short enough for parse_record_as.
+inline RecordText line_buffer_text(ReaderState* reader, int length) {
+  static_assert(kLineBufferSize >= 64, "separator_marks reads 64 bytes of the line buffer");
+  const char* line = reader->line;
+  const char* text_end = line + length;
+  if (length > 0 && text_end[-1] == '\n') --text_end;
+  const size_t size = static_cast<size_t>(text_end - line);
+  const uint64_t marks = size <= 64 ? line_scan::separator_marks(line, size, reader->header.value_separator) : 0;
+  return RecordText{line, text_end, line + sizeof reader->line, marks};
+}
+
+// Parses the fields of the record line (length bytes of reader->line, its
+// line feed included) into frame, each by the parser of its column; the
+// timestamp is left as composed (line_timed tells whether the line had
+// one). Returns whether the record is inexact: whether the frame says
+// something other than the line.
 [[gnu::always_inline]] inline bool parse_record(ReaderState* reader, int length, CanFrame* frame) {
   reader->line_timed = false;
+  const RecordText text = line_buffer_text(reader, length);
   bool parsed = false;
   switch (reader->record_layout) {
     case RECORD_LAYOUT_WITH_LOST:
       parsed = parse_record_as<COLUMN_TIMESTAMP, COLUMN_LOST, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(
-          reader, length, frame);
+          reader, text, frame);
       break;
     case RECORD_LAYOUT_WITHOUT_LOST:
-      parsed = parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(reader, length,
+      parsed = parse_record_as<COLUMN_TIMESTAMP, COLUMN_TYPE, COLUMN_ID, COLUMN_LENGTH, COLUMN_DATA>(reader, text,
                                                                                                    frame);
       break;
     case RECORD_LAYOUT_GENERAL:

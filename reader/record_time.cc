@@ -38,7 +38,7 @@ void remember_time_field(RecordClock* clock, const char* begin, const char* end,
                          bool date_exact) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
-  cache.valid = false;
+  cache.forget();
   if (length > TimeFieldCache::kFieldCapacity) return;
   const unsigned month = static_cast<unsigned>(digits[4] - '0') * 10 + static_cast<unsigned>(digits[5] - '0');
   if (month < 1 || month > 12) return;
@@ -55,7 +55,12 @@ void remember_time_field(RecordClock* clock, const char* begin, const char* end,
   memcpy(cache.digits, digits, kTimeDigits);
   cache.length = static_cast<uint8_t>(length);
   cache.kept_tail = static_cast<uint8_t>(kept_tail);
-  cache.valid = true;
+  if (length <= 16) {
+    cache.repeat_length = static_cast<uint8_t>(length);
+    cache.repeat_mask = static_cast<uint16_t>((uint32_t{1} << length) - 1);
+    const bool millis_alone = kept_tail >= 3 && clock->digits_kept;
+    cache.millis_mask = millis_alone ? static_cast<uint16_t>(cache.repeat_mask & ~((uint32_t{1} << (length - 3)) - 1)) : 0;
+  }
 }
 
 }  // namespace
@@ -77,6 +82,8 @@ void record_clock_init(RecordClock* clock, const LogHeader& header) {
     if (!clock->time_drop[static_cast<unsigned char>(*p)]) clock->time_base[written++] = *p;
   }
   clock->time_format = header.time_format;
+  clock->digits_kept = true;
+  for (char digit = '0'; digit <= '9'; ++digit) clock->digits_kept &= !clock->time_drop[static_cast<unsigned char>(digit)];
   // The start time is the time before the first record for the wrap rule.
   if (all_digits(clock->time_base, kTimeDigits)) {
     unsigned numbers[7];

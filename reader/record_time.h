@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "reader/line_scan.h"
 #include "reader/log_header.h"
 #include "reader/record_fields.h"
@@ -25,15 +29,25 @@
 // hours, minutes and seconds read from those digits.
 struct TimeFieldCache {
   static constexpr int kFieldCapacity = 24;
-  bool valid = false;          // the members below describe a field
+  static constexpr uint8_t kNone = 0xFF;  // a length no field of a line has
+  alignas(16) char field[kFieldCapacity];  // the field's text (bytes beyond length are stale)
+  uint8_t length = kNone;      // the field's length, at most kFieldCapacity; kNone: no field
   bool date_exact = false;     // its digit groups and its date are as a logger writes them
   bool time_exact = false;     // its hour, minute and second are within their ranges
-  uint8_t length = 0;          // the field's length, at most kFieldCapacity
   uint8_t kept_tail = 0;       // length of its longest suffix with no removed character
-  char field[kFieldCapacity];  // the field's text (bytes beyond length are stale)
   char digits[kTimeDigits];    // the composed template
   int64_t midnight = 0;        // UTC seconds of the template's day
   int64_t seconds = 0;         // UTC seconds of the whole template (without milliseconds)
+  double composed = 0.0;       // the field's timestamp (record_clock_compose)
+  // For compose_repeated: the field's length when it is at most 16 (else
+  // kNone), one bit per character of it, and the bits of the characters that
+  // may change alone (the last three when they are the template's
+  // milliseconds digits and no digit is removed from time texts, else none).
+  uint8_t repeat_length = kNone;
+  uint16_t repeat_mask = 0;
+  uint16_t millis_mask = 0;
+
+  void forget() { length = repeat_length = kNone; }
 };
 
 // Everything a reader knows about its timestamps.
@@ -42,6 +56,7 @@ struct RecordClock {
   bool time_drop[256];    // characters removed from time texts
   char time_base[17];     // the 17-digit template with the start-time text written in
   uint8_t time_format;    // the wrap period: 1 minute, 2 hour, 3 day, 4 month, 5 year, else none
+  bool digits_kept;       // no digit is among the removed characters
   // Caches of the composition.
   DayCache day_cache;          // midnight of the last day seen in a timestamp
   TimeFieldCache time_cache;   // the last timestamp field and its numbers
@@ -105,7 +120,7 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis, bool* in_range) {
                                                       bool* exact) {
   TimeFieldCache& cache = clock->time_cache;
   const size_t length = static_cast<size_t>(end - begin);
-  if (!cache.valid || length != cache.length || readable_end - begin < TimeFieldCache::kFieldCapacity) return false;
+  if (length != cache.length || readable_end - begin < TimeFieldCache::kFieldCapacity) return false;
   const size_t first = first_difference(begin, cache.field, length);
   const size_t changed = length - first;
   if (changed > cache.kept_tail || changed > kTimeDigits - 8) return false;
@@ -115,7 +130,7 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis, bool* in_range) {
   for (size_t i = first; i < length; ++i) {
     const char c = begin[i];
     if (c < '0' || c > '9' || clock->time_drop[static_cast<unsigned char>(c)]) {
-      cache.valid = false;  // its digits are partly overwritten
+      cache.forget();  // its digits are partly overwritten
       return false;
     }
     digit[i] = c;
@@ -132,6 +147,41 @@ inline int64_t seconds_of_day(const char* d, unsigned* millis, bool* in_range) {
   cache.seconds = cache.midnight + seconds_of_day(cache.digits, millis, &cache.time_exact);
   *t = cache.seconds;
   *exact = cache.date_exact & cache.time_exact;
+  return true;
+}
+
+// The timestamp of the field [begin, end) when it repeats the cached field
+// or differs from it only in its last three characters, which the cached
+// field keeps (so they are the template's milliseconds digits) and which are
+// digits: most fields of a log are one of these. Only milliseconds differ,
+// so *exact is the cached field's. False (nothing changed) for any other
+// field. The text from begin must be readable up to readable_end.
+[[gnu::always_inline]] inline bool compose_repeated(RecordClock* clock, const char* begin, const char* end,
+                                                    const char* readable_end, double* timestamp, bool* exact) {
+  TimeFieldCache& cache = clock->time_cache;
+  if (end - begin != cache.repeat_length || readable_end - begin < 16) return false;
+  // One bit per character of the field that differs from the cached one's.
+#if defined(__SSE2__)
+  const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
+  const __m128i cached = _mm_load_si128(reinterpret_cast<const __m128i*>(cache.field));
+  const unsigned differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(text, cached))) & cache.repeat_mask;
+#else
+  unsigned differ = 0;
+  for (int i = 0; i < cache.repeat_length; ++i) differ |= (begin[i] != cache.field[i] ? 1u : 0u) << i;
+#endif
+  *exact = cache.date_exact & cache.time_exact;
+  if (differ == 0) {
+    *timestamp = cache.composed;
+    return true;
+  }
+  if ((differ & ~unsigned{cache.millis_mask}) != 0) return false;
+  const unsigned d0 = static_cast<unsigned>(end[-3] - '0'), d1 = static_cast<unsigned>(end[-2] - '0');
+  const unsigned d2 = static_cast<unsigned>(end[-1] - '0');
+  if (d0 > 9 || d1 > 9 || d2 > 9) return false;
+  memcpy(cache.field, begin, 16);  // stale bytes behind length
+  memcpy(cache.digits + kTimeDigits - 3, end - 3, 3);
+  cache.composed = std::fma(static_cast<double>((d0 * 10 + d1) * 10 + d2), 0.001, static_cast<double>(cache.seconds));
+  *timestamp = cache.composed;
   return true;
 }
 
@@ -156,6 +206,7 @@ bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int6
 [[gnu::always_inline]] inline bool record_clock_compose(RecordClock* clock, const char* begin, const char* end,
                                                         const char* readable_end, double* timestamp,
                                                         bool* exact) {
+  if (record_time_detail::compose_repeated(clock, begin, end, readable_end, timestamp, exact)) return true;
   int64_t t;
   unsigned millis;
   if (!record_time_detail::compose_from_cache(clock, begin, end, readable_end, &t, &millis, exact) &&
@@ -164,6 +215,7 @@ bool compose_afresh(RecordClock* clock, const char* begin, const char* end, int6
   }
   // The product and the sum with t round once.
   *timestamp = std::fma(static_cast<double>(millis), 0.001, static_cast<double>(t));
+  clock->time_cache.composed = *timestamp;
   return true;
 }
 

@@ -34,8 +34,8 @@ for field in "" "9:30:02.000" "09:30:2.000" "09:30:02.5" "09:30:02.1234" "09:75:
   log_header t.txt; printf '%s\n' "$field;0;101;1;01" >>t.txt
   echo "-- $field"; run trcforge --verbosity 3 -d -f csv t.txt; tail -n +2 t.csv; tree t.txt; rm -f t.csv
 done
-echo "-- fields that differ from the one before in their last digits only: 4 inexact, the first at line 10"
-log_header t.txt; printf '%s;0;101;1;01\n' 09:30:01.000 9:40:00.000 9:40:00.500 09:75:02.000 09:76:03.000 >>t.txt
+echo "-- fields that differ from the one before in their last digits only: 5 inexact, the first at line 10"
+log_header t.txt; printf '%s;0;101;1;01\n' 09:30:01.000 9:40:00.000 9:40:00.500 09:75:02.000 09:75:02.500 09:76:03.000 >>t.txt
 run trcforge --verbosity 3 t.txt
 echo "=== read back"
 log_header ids.txt; printf '%s\n' "${kinds[@]:12:5}" >>ids.txt
