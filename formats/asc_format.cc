@@ -20,6 +20,10 @@ class AscWriter final : public FormatWriter {
     write_text(sink_, scratch_);
   }
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) override {
+    return write_each(*this, frames, count, sink);
+  }
+
   void write(const CanFrame& frame) override {
     const double offset = frame.timestamp - start_time_;
     write_text_line<kAscLineRoom>(

@@ -14,6 +14,10 @@ class CandumpWriter final : public FormatWriter {
 
   void begin(const CanFrame&) override {}
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) override {
+    return write_each(*this, frames, count, sink);
+  }
+
   void write(const CanFrame& frame) override {
     write_text_line<kCandumpLineRoom>(
         sink_, &scratch_, [&](char* out) { return lines_.write(out, frame); },

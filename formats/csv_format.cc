@@ -14,6 +14,10 @@ class CsvWriter final : public FormatWriter {
 
   void begin(const CanFrame&) override { sink_.append(kCsvHeader, sizeof kCsvHeader - 1); }
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) override {
+    return write_each(*this, frames, count, sink);
+  }
+
   void write(const CanFrame& frame) override {
     write_text_line<kCsvLineRoom>(
         sink_, &scratch_, [&](char* out) { return lines_.write(out, frame); },

@@ -23,6 +23,10 @@ class TraceWriter final : public FormatWriter {
     write_text(sink_, scratch_);
   }
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) override {
+    return write_each(*this, frames, count, sink);
+  }
+
   void write(const CanFrame& frame) override {
     const double offset = (frame.timestamp - start_time_) * 1000.0;
     const int64_t number = message_number_++;
