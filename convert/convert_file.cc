@@ -196,11 +196,25 @@ class FileConversion {
     LogReader& reader = input_.reader();
     FrameOutput& output = session_->frames();
     frames_before_ = output.frames();
-    auto take = [this, &reader, &output](const CanFrame& frame) {
-      if (!output.write(frame)) return false;
-      if (output.frames() % kFramesPerProgress == 0) tell_bytes_read(reader);
-      return true;
-    };
+    // The observer hears of the bytes read at each kFramesPerProgress-th
+    // frame written.
+    struct Take {
+      FileConversion* conversion;
+      LogReader& reader;
+      FrameOutput& output;
+
+      bool operator()(const CanFrame& frame) {
+        if (!output.write(frame)) return false;
+        if (output.frames() % kFramesPerProgress == 0) conversion->tell_bytes_read(reader);
+        return true;
+      }
+      size_t operator()(const CanFrame* frames, size_t count) {
+        const uint64_t before = output.frames();
+        const size_t taken = output.write_frames(frames, count);
+        if ((before + taken) / kFramesPerProgress != before / kFramesPerProgress) conversion->tell_bytes_read(reader);
+        return taken;
+      }
+    } take{this, reader, output};
     WorkQueue* helpers = helpers_ != nullptr && input_.size() > LogReader::kChunkedLogSize ? helpers_ : nullptr;
     const bool passed = reader.read_frames(take, helpers);
     tell_bytes_read(reader);

@@ -20,6 +20,13 @@ class AscWriter final : public FormatWriter {
     write_text(sink_, scratch_);
   }
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink&) override {
+    const double start_time = start_time_;
+    return write_text_lines<kAscLineRoom>(
+        sink_, &scratch_, frames, count, [&](char* out, const CanFrame& frame) { return lines_.write(out, frame.timestamp - start_time, frame); },
+        [&](std::string* line, const CanFrame& frame) { asc_line_append_reference(line, frame.timestamp - start_time, frame); });
+  }
+
   void write(const CanFrame& frame) override {
     const double offset = frame.timestamp - start_time_;
     write_text_line<kAscLineRoom>(

@@ -14,6 +14,12 @@ class CandumpWriter final : public FormatWriter {
 
   void begin(const CanFrame&) override {}
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink&) override {
+    return write_text_lines<kCandumpLineRoom>(
+        sink_, &scratch_, frames, count, [&](char* out, const CanFrame& frame) { return lines_.write(out, frame); },
+        [&](std::string* line, const CanFrame& frame) { candump_line_append_reference(line, frame); });
+  }
+
   void write(const CanFrame& frame) override {
     write_text_line<kCandumpLineRoom>(
         sink_, &scratch_, [&](char* out) { return lines_.write(out, frame); },

@@ -14,6 +14,12 @@ class CsvWriter final : public FormatWriter {
 
   void begin(const CanFrame&) override { sink_.append(kCsvHeader, sizeof kCsvHeader - 1); }
 
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink&) override {
+    return write_text_lines<kCsvLineRoom>(
+        sink_, &scratch_, frames, count, [&](char* out, const CanFrame& frame) { return lines_.write(out, frame); },
+        [&](std::string* line, const CanFrame& frame) { csv_line_append_reference(line, frame); });
+  }
+
   void write(const CanFrame& frame) override {
     write_text_line<kCsvLineRoom>(
         sink_, &scratch_, [&](char* out) { return lines_.write(out, frame); },

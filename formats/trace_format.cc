@@ -23,19 +23,51 @@ class TraceWriter final : public FormatWriter {
     write_text(sink_, scratch_);
   }
 
+  // As many lines as the sink's window holds at kTraceLineRoom each are
+  // written there one after the other and committed at once; a line with no
+  // such room is written by write, which makes room.
+  size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) override {
+    size_t done = 0;
+    while (done < count) {
+      size_t room;
+      char* const begin = sink_.window_room(&room);
+      const size_t fit = room / kTraceLineRoom < count - done ? room / kTraceLineRoom : count - done;
+      if (fit == 0) {
+        write(frames[done++]);
+        if (!sink.ok()) return done;
+        continue;
+      }
+      // Locals, which the stores of the lines cannot change.
+      const double start_time = start_time_;
+      int64_t number = message_number_;
+      char* out = begin;
+      const CanFrame* frame = frames + done;
+      const CanFrame* const last = frame + fit;
+      for (; frame < last; ++frame) {
+        char* const end = lines_.write(out, number, (frame->timestamp - start_time) * 1000.0, *frame);
+        if (end == nullptr) break;
+        out = end;
+        ++number;
+      }
+      message_number_ = number;
+      sink_.commit(static_cast<size_t>(out - begin));
+      done = static_cast<size_t>(frame - frames);
+      if (frame < last) {
+        // Declined by the fast writer: the reference writes it.
+        write_reference(message_number_++, offset_of(*frame), *frame);
+        ++done;
+        if (!sink.ok()) return done;
+      }
+    }
+    return count;
+  }
+
   void write(const CanFrame& frame) override {
-    const double offset = (frame.timestamp - start_time_) * 1000.0;
+    const double offset = offset_of(frame);
     const int64_t number = message_number_++;
     write_text_line<kTraceLineRoom>(
-        sink_, &scratch_,
-        [&](char* out) { return lines_.write(out, number, offset, frame); },
-        [&](std::string* line) {
-          if (kVersion == 1) {
-            trace_line_v1_append_reference(line, number, offset, frame);
-          } else {
-            trace_line_v2_append_reference(line, number, offset, frame);
-          }
-        });
+        sink_, &scratch_, [&](char* out) { return lines_.write(out, number, offset, frame); },
+        [&](std::string* line) { append_reference(line, number, offset, frame); });
   }
 
   void end() override {}
@@ -44,6 +76,23 @@ class TraceWriter final : public FormatWriter {
   void rollback() override { message_number_ = marked_number_; }
 
  private:
+  double offset_of(const CanFrame& frame) const { return (frame.timestamp - start_time_) * 1000.0; }
+
+  static void append_reference(std::string* line, int64_t number, double offset, const CanFrame& frame) {
+    if (kVersion == 1) {
+      trace_line_v1_append_reference(line, number, offset, frame);
+    } else {
+      trace_line_v2_append_reference(line, number, offset, frame);
+    }
+  }
+
+  // A line the fast writer declined, by the reference writer.
+  void write_reference(int64_t number, double offset, const CanFrame& frame) {
+    scratch_.clear();
+    append_reference(&scratch_, number, offset, frame);
+    write_text(sink_, scratch_);
+  }
+
   OutputSink& sink_;
   double start_time_ = 0.0;     // the first frame's timestamp
   int64_t message_number_ = 1;  // of the next line

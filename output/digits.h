@@ -212,9 +212,10 @@ inline bool fixed_point_parts(double value, uint64_t* whole_part, unsigned* frac
   }
   if (!(value >= 0x1p-10 && value < 0x1p40)) return false;
   // A value within a quarter of a unit of an integer: its digits after the
-  // point are all zeros.
-  const uint64_t nearest = static_cast<uint64_t>(value + 0.5);
-  const double off_whole = value - static_cast<double>(nearest);
+  // point are all zeros. (Below 2^40, the signed conversions are exact, and
+  // shorter than the unsigned ones.)
+  const uint64_t nearest = static_cast<uint64_t>(static_cast<int64_t>(value + 0.5));
+  const double off_whole = value - static_cast<double>(static_cast<int64_t>(nearest));
   if (off_whole < 0.25 / kScale && off_whole > -0.25 / kScale) {
     *whole_part = nearest;
     *fraction = 0;

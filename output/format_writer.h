@@ -4,11 +4,23 @@
 // format.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
 #include "output/output_sink.h"
 #include "frame/can_frame.h"
+
+// write_frames by writer.write, which a writer of a final class calls
+// without looking it up.
+template <typename Writer>
+inline size_t write_each(Writer& writer, const CanFrame* frames, size_t count, const OutputSink& sink) {
+  for (size_t i = 0; i < count; ++i) {
+    writer.write(frames[i]);
+    if (!sink.ok()) return i + 1;
+  }
+  return count;
+}
 
 class FormatWriter {
  public:
@@ -19,6 +31,12 @@ class FormatWriter {
   virtual void begin(const CanFrame& first) = 0;
   // Writes one frame (the first one too, after begin).
   virtual void write(const CanFrame& frame) = 0;
+  // Writes frames[0, count) one after the other until sink (the writer's)
+  // fails; returns how many were written, the one during which it failed
+  // included.
+  virtual size_t write_frames(const CanFrame* frames, size_t count, const OutputSink& sink) {
+    return write_each(*this, frames, count, sink);
+  }
   // After the last frame: writes what ends the file (a footer, or the final
   // values of its header). Called only when begin was.
   virtual void end() = 0;

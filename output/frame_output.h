@@ -32,6 +32,18 @@ class FrameOutput {
     return false;
   }
 
+  // Writes frames[0, count) in order, as write writes each; returns how
+  // many were taken before the one the output failed at (count when it did
+  // not fail).
+  size_t write_frames(const CanFrame* frames, size_t count) {
+    if (count == 0 || (frames_ == 0 && !begin(frames[0]))) return 0;
+    const size_t written = writer_->write_frames(frames, count, *sink_);
+    frames_ += written;
+    if (sink_->ok()) return written;
+    failed("Could not write CAN data");
+    return written - 1;
+  }
+
   // Frames written.
   uint64_t frames() const { return frames_; }
   // Why the output could not be written; ok while it could.

@@ -26,6 +26,13 @@ class OutputSink {
     if (static_cast<size_t>(limit_ - cursor_) >= count) return cursor_;
     return make_room(count);
   }
+  // The window's room as it stands, no room made: *count bytes from the
+  // place returned (none once a write failed). A writer may write several
+  // lines there and commit them at once.
+  char* window_room(size_t* count) {
+    *count = static_cast<size_t>(limit_ - cursor_);
+    return cursor_;
+  }
   // Takes the first count bytes written at room() as appended.
   void commit(size_t count) { cursor_ += count; }
 

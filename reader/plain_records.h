@@ -46,16 +46,11 @@ struct Batch {
 #if defined(__SSE2__)
 namespace detail {
 
-// The separators that end the fields of a line of kFields fields, from the
-// separators of its text; false when it has another count of fields.
-template <int kFields>
-[[gnu::always_inline]] inline bool field_ends(uint64_t separators, int (&ends)[kFields - 1]) {
-  if (__builtin_popcountll(separators) != kFields - 1) return false;
-  for (int i = 0; i < kFields - 1; ++i) {
-    ends[i] = __builtin_ctzll(separators);
-    separators &= separators - 1;
-  }
-  return true;
+// The position of the first separator of separators, which it then drops.
+[[gnu::always_inline]] inline int field_end(uint64_t* separators) {
+  const int at = __builtin_ctzll(*separators);
+  *separators &= *separators - 1;
+  return at;
 }
 
 // The frame's extended and transmitted flags, in this order, of each
@@ -118,16 +113,20 @@ template <int kFields>
                                             bool* inexact) {
   uint64_t separators;
   const int size = line_scan::plain_line(line, separator_bytes, tab_separator, &separators);
-  int ends[kFields - 1];
-  if (size < 0 || !field_ends<kFields>(separators, ends)) return -1;
-  constexpr int kType = kFields - 5;  // the separator before the Type field
-  const int stated = line[ends[kType + 2] + 1] - '0';
-  if (ends[kType + 3] - ends[kType + 2] != 2 || stated < 0 || stated > 9) return -1;
+  if (size < 0 || __builtin_popcountll(separators) != kFields - 1) return -1;
+  // The separators that end the fields, one by one (the Lost column, the
+  // second of six, is not read).
+  const int time_end = field_end(&separators);
+  const int type_begin = (kFields == 6 ? field_end(&separators) : time_end) + 1;
+  const int type_end = field_end(&separators);
+  const int id_end = field_end(&separators);
+  const int length_end = field_end(&separators);
+  const int stated = line[id_end + 1] - '0';
+  if (length_end - id_end != 2 || stated < 0 || stated > 9) return -1;
   bool exact_time;
-  if (!read_type(line, ends[kType] + 1, ends[kType + 1], frame) ||
-      !read_id(line, ends[kType + 1] + 1, ends[kType + 2], frame) ||
-      !read_data(line, ends[kType + 3] + 1, size, frame) ||
-      !record_clock_compose(&reader->clock, line, line + ends[0], readable_end, &frame->timestamp, &exact_time)) {
+  if (!read_type(line, type_begin, type_end, frame) || !read_id(line, type_end + 1, id_end, frame) ||
+      !read_data(line, length_end + 1, size, frame) ||
+      !record_clock_compose(&reader->clock, line, line + time_end, readable_end, &frame->timestamp, &exact_time)) {
     return -1;
   }
   const uint32_t id_limit = frame->extended ? 0x1FFFFFFFu : 0x7FFu;

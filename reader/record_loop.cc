@@ -299,20 +299,54 @@ ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
   }
 }
 
+// Hands the accepted frames [begin, end) of the batch to take, in one call.
+// False when take refused one: the counts then end with its line, the
+// batch's first line being first_line + 1 and its first record first_record + 1.
+[[gnu::always_inline]] inline bool hand_on(ReaderState* reader, plain_records::Batch* batch, int begin, int end,
+                                           uint64_t first_line, uint64_t first_record, TakeFrame take) {
+  if (begin == end) return true;
+  const size_t count = static_cast<size_t>(end - begin);
+  const size_t taken = take(batch->frames + begin, count);
+  if (taken == count) return true;
+  const uint64_t refused = static_cast<uint64_t>(begin) + taken + 1;
+  reader->line_number = first_line + refused;
+  reader->record_lines = first_record + refused;
+  return false;
+}
+
 // Settles the batch's records in order, as read_record_line settles a
-// line, and hands each accepted frame to take. False when take refused one
-// (the counts then end with its line).
+// line, and hands the accepted frames to take, as many at a time as come
+// one after the other and change no count. False when take refused one (the
+// counts then end with its line).
 [[gnu::always_inline]] inline bool settle_batch(ReaderState* reader, plain_records::Batch* batch, TakeFrame take) {
+  const uint64_t first_line = reader->line_number;
+  const uint64_t first_record = reader->record_lines;
+  int waiting = 0;  // the first accepted frame not yet handed on
   for (int i = 0; i < batch->count; ++i) {
     CanFrame& frame = batch->frames[i];
-    ++reader->line_number;
-    ++reader->record_lines;
     frame.timestamp = record_clock_settle(&reader->clock, frame.timestamp);
-    if (accept_or_skip(reader, frame.timestamp, batch->inexact[i]) == Settled::kSkipped) continue;
+    // Accepted, exact and after no skipped record: what accept_or_skip
+    // does then is this one step.
+    if (frame.timestamp >= reader->last_accepted_time && frame.timestamp < kExactTimeLimit && !batch->inexact[i] &&
+        reader->run_skipped == 0) {
+      reader->last_accepted_time = frame.timestamp;
+      continue;
+    }
+    // Any other record is settled at its line, after the frames before it
+    // are handed on.
+    if (!hand_on(reader, batch, waiting, i, first_line, first_record, take)) return false;
+    reader->line_number = first_line + static_cast<uint64_t>(i) + 1;
+    reader->record_lines = first_record + static_cast<uint64_t>(i) + 1;
+    if (accept_or_skip(reader, frame.timestamp, batch->inexact[i]) == Settled::kSkipped) {
+      waiting = i + 1;
+      continue;
+    }
     if (reader->run_skipped > 0) reader_warn_skipped(reader);
-    if (!take(frame)) return false;
+    waiting = i;
   }
-  return true;
+  reader->line_number = first_line + static_cast<uint64_t>(batch->count);
+  reader->record_lines = first_record + static_cast<uint64_t>(batch->count);
+  return hand_on(reader, batch, waiting, batch->count, first_line, first_record, take);
 }
 
 }  // namespace

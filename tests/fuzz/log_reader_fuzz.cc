@@ -33,8 +33,9 @@ void append(std::string* text, const char* format, ...) {
 
 // What reading the whole stream as the driver does gives (open, rewind,
 // every record one by one or in chunks of chunk_bytes), as text; "" when it
-// is no log. *failed tells whether a read failed.
-std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
+// is no log. *failed tells whether a read failed. The refuse_at-th frame (from
+// 1; 0: none) is refused, as by an output that failed.
+std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed, uint64_t refuse_at = 0) {
   std::unique_ptr<LogReader> reader = LogReader::open(stream, "log.txt");
   *failed = false;
   if (reader == nullptr) return "";
@@ -49,7 +50,9 @@ std::string read_all(Stream* stream, size_t chunk_bytes, bool* failed) {
          static_cast<long long>(reader->data_start()));
   for (int i = 0; i < kColumnSlots; ++i) append(&text, "%d ", reader->columns()[i]);
   double last = -1e300;
+  uint64_t frames = 0;
   auto take = [&](const CanFrame& f) {
+    if (++frames == refuse_at) return false;
     CHECK(f.size <= 8 && !(f.timestamp < last));
     last = f.timestamp;
     append(&text, "\n%a %X %d%d %u:", f.timestamp, f.id, f.extended, f.transmitted, f.length);
@@ -112,6 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
   stream_seek(memory, 0, SEEK_SET);
   CHECK(read_all(memory, 1 + (hash >> 40) % 300, &failed) == reference && !failed);
+  // A frame refused part way: the counts end with its line however the
+  // records were read (line by line through the smallest window, in batches
+  // from memory, in chunks).
+  const uint64_t refuse_at = 1 + (hash >> 8) % 48;
+  Stream* by_line = buffered_reader_new(memory_stream_new(data, length), true, 1);
+  const std::string refused = read_all(by_line, 0, &failed, refuse_at);
+  stream_close(by_line);
+  stream_seek(memory, 0, SEEK_SET);
+  CHECK(read_all(memory, 0, &failed, refuse_at) == refused);
+  stream_seek(memory, 0, SEEK_SET);
+  CHECK(read_all(memory, 1 + (hash >> 40) % 300, &failed, refuse_at) == refused);
   // Reads that fail part way, straight and through a small window: whatever
   // was read, the reader knows it is not all (a reader that found data behind
   // zero bytes stops there, which fails the file as well).

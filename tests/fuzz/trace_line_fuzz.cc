@@ -3,16 +3,20 @@
 // byte (both versions), the fast offset formatter against stb_sprintf's
 // "%*.*f" wherever it takes a value, and the header's start value against
 // the C library's "%5lu.%010.0f"; the fast ASC, candump and CSV lines against
-// their references, each written into a heap block of exactly its room.
+// their references, each written into a heap block of exactly its room;
+// and every text format's writer, the frames handed to it in one run
+// through a small window against one by one.
 #include <stb_sprintf.h>
 
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "formats/asc_lines.h"
 #include "formats/candump_lines.h"
 #include "formats/csv_lines.h"
+#include "formats/format_writers.h"
 #include "formats/trace_lines.h"
 #include "tests/fuzz/fuzz_input.h"
 
@@ -76,12 +80,55 @@ void check_start_value(double start_time) {
   }
 }
 
+// A sink in memory whose window holds window_size bytes (or the room asked
+// for, when more); the text formats never overwrite.
+class MemorySink final : public OutputSink {
+ public:
+  explicit MemorySink(size_t window_size) : window_(window_size) {}
+  void overwrite(uint64_t, const void*, size_t) override { CHECK(false); }
+  uint64_t size() const override { return 0; }
+  const std::string& text() { return make_room(0), text_; }
+
+ protected:
+  char* make_room(size_t count) override {
+    if (cursor_ != nullptr) text_.append(window_.data(), static_cast<size_t>(cursor_ - window_.data()));
+    if (window_.size() < count) window_.resize(count);
+    cursor_ = window_.data();
+    limit_ = cursor_ + window_.size();
+    return cursor_;
+  }
+
+ private:
+  std::vector<char> window_;
+  std::string text_;
+};
+
+// Each text format's writer gives the same bytes for frames handed to it in
+// one run (write_frames, through a window of window_size bytes, so that runs
+// split and lines the fast builds decline come among lines they write) as
+// for the frames written one by one.
+void check_writers(const std::vector<CanFrame>& frames, size_t window_size) {
+  for (auto make : {make_trace_v1_writer, make_trace_v2_writer, make_asc_writer, make_candump_writer, make_csv_writer}) {
+    MemorySink in_run(window_size), one_by_one(4096);
+    const std::unique_ptr<FormatWriter> run = make(in_run), single = make(one_by_one);
+    run->begin(frames[0]);
+    single->begin(frames[0]);
+    CHECK(run->write_frames(frames.data(), frames.size(), in_run) == frames.size());
+    for (const CanFrame& frame : frames) single->write(frame);
+    run->end();
+    single->end();
+    CHECK(in_run.text() == one_by_one.text());
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   in.take<uint8_t>();  // once the trace version; kept so that the seeds keep their meaning
   check_start_value(in.take<double>());
+  const size_t window_size = 64 + size * 37 % 2048;  // from the input's size: the seeds keep their meaning
+  std::vector<CanFrame> frames;
   for (int i = 0; i < 8 && !in.empty(); ++i) {
     CanFrame frame{};
     frame.timestamp = in.take<double>();
@@ -99,6 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_format_lines(offset, frame);
     check_offset(offset);
     check_offset(frame.timestamp);
+    // The writers take the times a log gives: from 1970 to the year 9999.
+    frame.timestamp = std::isfinite(frame.timestamp) ? std::fmod(std::fabs(frame.timestamp), 253402300800.0) : 0.0;
+    frames.push_back(frame);
   }
+  if (!frames.empty()) check_writers(frames, window_size);
   return 0;
 }
