@@ -236,28 +236,33 @@ class FileConversion {
   // to its session, one that failed is dropped from it (an output of its
   // own, then, leaves nothing). The session goes on to the next split when
   // one continues it; else it is put in place here. True when that
-  // succeeded; also true when the output could not be begun.
+  // succeeded; also true when the output could not be begun. False when the
+  // split, converted whole, could not be added (its frames did not reach
+  // the file).
   bool end_output(bool converted) {
     if (session_ == nullptr) return true;
-    if (converted) converted = add_split();
-    if (converted && task_->session_after != nullptr) {
+    const bool added = converted && add_split();
+    if (added && task_->session_after != nullptr) {
       handing_on_ = true;
       return true;
     }
-    if (converted || !session_->empty()) {
-      if (!converted) session_->drop_partial();
-      return put_session_in_place();
+    const bool add_failed = converted && !added;
+    if (added || !session_->empty()) {
+      if (!added) session_->drop_partial();
+      return put_session_in_place() && !add_failed;
     }
     const bool discarded = check(session_->discard());
     session_.reset();
     if (!discarded) error("Error during end file callback");
-    return discarded;
+    return discarded && !add_failed;
   }
 
   bool add_split() {
     const uint64_t frames = session_->frames().frames() - frames_before_;
     const SplitRecord split{task_, own_keep_reason(), input_.opened_as(), frames};
-    if (session_->add(split, identity_, input_.reader().last_accepted_time())) return true;
+    if (session_->add(split, identity_, input_.reader().last_accepted_time(), task_->session_after != nullptr)) {
+      return true;
+    }
     error(session_->frames().status());
     return false;
   }

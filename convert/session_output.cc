@@ -11,12 +11,13 @@ std::unique_ptr<SessionOutput> SessionOutput::create(const ConversionRun& run, c
   return std::unique_ptr<SessionOutput>(new SessionOutput(path, std::move(output)));
 }
 
-bool SessionOutput::add(SplitRecord split, const HeaderIdentity& identity, double last_time) {
-  if (output_->frames() > 0) output_->mark();
+bool SessionOutput::add(SplitRecord split, const HeaderIdentity& identity, double last_time, bool continued) {
+  if (continued && output_->frames() > 0) output_->mark();
+  if (!output_->status().ok()) return false;  // its frames are not whole in the file: it is no split of the output
   splits_.push_back(std::move(split));
   identity_ = identity;
   last_time_ = last_time;
-  return output_->status().ok();
+  return true;
 }
 
 bool SessionOutput::put_in_place(const ConversionRun& run, Status* failure) {

@@ -39,9 +39,11 @@ class SessionOutput {
   const HeaderIdentity& identity() const { return identity_; }
   double last_time() const { return last_time_; }
 
-  // Adds a split whose frames are all written, and marks the output there.
-  // False when the output could not be written (frames().status() tells why).
-  bool add(SplitRecord split, const HeaderIdentity& identity, double last_time);
+  // Adds a split whose frames are all written, and marks the output there
+  // when another split may continue it (continued). False, adding nothing,
+  // when the output could not be written up to there (frames().status()
+  // tells why).
+  bool add(SplitRecord split, const HeaderIdentity& identity, double last_time, bool continued);
   // Forgets the frames written since the last split was added.
   void drop_partial() { output_->rollback(); }
   // True while no split was added.

@@ -135,10 +135,9 @@ void BlfWriter::end() {
   sink_.overwrite(0, file_header_, sizeof file_header_);
 }
 
-void BlfWriter::mark() {
-  settle();
-  marked_ = Counts{last_ms_, object_count_, uncompressed_size_};
-}
+void BlfWriter::hand_on() { settle(); }
+
+void BlfWriter::mark() { marked_ = Counts{last_ms_, object_count_, uncompressed_size_}; }
 
 void BlfWriter::rollback() {
   containers_.drop();

@@ -95,6 +95,21 @@ void FileSink::truncate(uint64_t size) {
   if (!settle_window() || stream_truncate(output_.stream, static_cast<int64_t>(size)) != 0) fail_write();
 }
 
+void FileSink::flush() {
+  if (!ok()) return;
+  // A stream of another kind (-2) writes through at once.
+  if (!settle_window() || stream_flush(output_.stream) == -1) fail_write();
+}
+
+bool FileSink::truncate_after_failure(uint64_t size) {
+  window_start_ = cursor_ = limit_ = nullptr;  // what the window held is dropped
+  if (output_.stream == nullptr || stream_truncate_after_failure(output_.stream, static_cast<int64_t>(size)) != 0) {
+    return false;
+  }
+  clear_failure();
+  return true;
+}
+
 OutputCommit FileSink::commit(bool durable) {
   OutputCommit result;
   if (!settle_window()) {

@@ -22,16 +22,25 @@ void FrameOutput::failed(const char* what) {
 }
 
 void FrameOutput::mark() {
+  writer_->hand_on();
+  sink_->flush();
+  if (!sink_->ok()) {
+    failed("Could not write CAN data");
+    return;  // the mark stays after the last input written whole
+  }
   writer_->mark();
   marked_frames_ = frames_;
   marked_size_ = sink_->size();
-  if (!sink_->ok()) failed("Could not write CAN data");
 }
 
 void FrameOutput::rollback() {
   writer_->rollback();
   frames_ = marked_frames_;
-  sink_->truncate(marked_size_);
+  if (sink_->ok()) {
+    sink_->truncate(marked_size_);
+  } else if (sink_->truncate_after_failure(marked_size_)) {
+    status_ = Status();  // the failure lay beyond the mark: the file up to it is whole
+  }
   if (!sink_->ok()) failed("Could not write CAN data");
 }
 

@@ -50,7 +50,12 @@ class FrameOutput {
   const Status& status() const { return status_; }
 
   // Marks the end of a whole input in an output that joins several (see
-  // FormatWriter::mark); rollback forgets every frame written since.
+  // FormatWriter::mark); rollback forgets every frame written since. The
+  // mark waits until the file holds everything written, and is not taken
+  // when a write failed: a failure is then always beyond the last mark, and
+  // rollback forgets it with the frames when the file still holds
+  // everything up to the mark (a full disk has room again once the file is
+  // cut back). The output is then whole and may go on.
   void mark();
   void rollback();
 

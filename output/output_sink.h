@@ -58,6 +58,8 @@ class OutputSink {
   // when that is not possible.
   virtual char* make_room(size_t count) = 0;
 
+  // Forgets the failure kept (the sink is whole again; the window is closed).
+  void clear_failure() { status_ = Status(); }
   // Keeps the first failure and closes the window.
   void fail(Status status) {
     if (status_.ok()) status_ = std::move(status);

@@ -2,6 +2,8 @@
 // full buffers of a large output while the next one fills.
 #include "stream/stream.h"
 
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -278,6 +280,47 @@ int stream_truncate(Stream* stream, int64_t size) {
       ftruncate(fileno(file->file), static_cast<off_t>(size)) != 0 ||
       fseeko(file->file, static_cast<off_t>(size), SEEK_SET) != 0) {
     if (size < 0 || size > file->position) errno = EINVAL;
+    return -1;
+  }
+  file->position = size;
+  return 0;
+}
+
+int stream_flush(Stream* stream) {
+  if (stream->ops != &file_write_ops) return -2;
+  FileStream* file = as_file(stream);
+  if (!flush_pending(file) || fflush(file->file) != 0) return -1;
+  if (ferror(file->file) != 0) {
+    errno = file->write_error != 0 ? file->write_error : EIO;
+    return -1;
+  }
+  return 0;
+}
+
+int stream_truncate_after_failure(Stream* stream, int64_t size) {
+  if (stream->ops != &file_write_ops) return -2;
+  FileStream* file = as_file(stream);
+  // Every byte not yet in the file is dropped: the thread's buffer (after
+  // it is done with it), the stream's own and stdio's.
+  if (file->behind != nullptr) {
+    write_behind_wait(file->behind);
+    file->behind->failed = false;
+    file->behind->error = 0;
+  }
+  file->pending = 0;
+  __fpurge(file->file);
+  clearerr(file->file);
+  file->write_error = 0;
+  // The file was written in order, so what it holds is the first st_size
+  // bytes: whole up to size only when it holds at least that many.
+  const int fd = fileno(file->file);
+  struct stat status;
+  if (fstat(fd, &status) != 0) return -1;
+  if (size < 0 || status.st_size < size) {
+    errno = EIO;
+    return -1;
+  }
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0 || fseeko(file->file, static_cast<off_t>(size), SEEK_SET) != 0) {
     return -1;
   }
   file->position = size;

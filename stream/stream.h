@@ -165,6 +165,19 @@ inline void stream_commit_write(Stream* stream, size_t count) {
 // (errno tells why), -2 for a stream of another kind.
 int stream_truncate(Stream* stream, int64_t size);
 
+// Hands everything written to a write-only FileStream to the file and waits
+// until it is there (not on stable storage: see stream_sync). 0 on success,
+// -1 when a write fell short (errno tells why), -2 for a stream of another
+// kind.
+int stream_flush(Stream* stream);
+
+// stream_truncate after a failed write: forgets the failure and every byte
+// not yet in the file, and cuts the file back to its first size bytes when
+// it holds them all (its writes go in order, so it then holds them whole).
+// 0 on success, -1 when the file holds fewer bytes or cannot be cut (errno
+// tells why; the stream stays failed), -2 for a stream of another kind.
+int stream_truncate_after_failure(Stream* stream, int64_t size);
+
 // Flushes to stable storage. 0 on success, -2 when the stream cannot sync.
 int stream_sync(Stream* stream);
 

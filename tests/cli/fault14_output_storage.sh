@@ -22,3 +22,23 @@ for thing in "mkfifo d_out/a.trc" "ln -s /dev/null d_out/a.trc" "mknod d_out/a.t
   echo "\$ trcforge -d d, d_out/a.trc: ${thing%% *}"; command_of trcforge -d d
   timeout 20 "${CMD[@]}"; echo "[exit $?]"; tree d d_out
 done
+echo "=== a joined session whose second split fills the disk: the output holds the first split whole, the others fail"
+mkdir j alone
+split_log() {  # FILE SPLIT: 30000 frames 3 ms apart, going on across the splits
+  printf '%s\n' "# Logger type: VorlatBeta" "# Logger ID: L1" "# Session No.: 7" "# Split No.: $2" \
+    "# Time: 20240115T093000" '# Value separator: ";"' '# Time separator: ":"' '# Time separator ms: "."' \
+    "Timestamp;Type;ID;Length;Data" >"$1"
+  awk -v sp="$2" 'BEGIN { for (i = 0; i < 30000; i++) { ms = (sp - 1) * 90000 + i * 3
+    printf "%02d:%02d:%02d.%03d;0;%X;2;AABB\n", 9, 30 + int(ms / 60000), int(ms / 1000) % 60, ms % 1000, 256 + i % 1000 } }' >>"$1"
+}
+for i in 1 2 3; do split_log j/s$i.txt $i; done
+cp j/s1.txt alone/
+for format in version1 asc csv; do
+  ext=$(case $format in version1) echo trc ;; *) echo $format ;; esac)
+  trcforge_bare -f $format alone/s1.txt
+  echo "\$ trcforge --join-splits -f $format -O out j, out: 2 MiB"
+  command_of trcforge --join-splits -f $format -O out j
+  unshare -m bash -c "mkdir -p out; mount -t tmpfs -o size=2m tmpfs out; \"\$@\"; echo \"[exit \$?]\"
+    ls out/j_out; cmp out/j_out/s1.$ext alone/s1.$ext && echo 'the same as s1 alone'" run_full "${CMD[@]}"
+done
+tree j
