@@ -12,7 +12,9 @@ std::unique_ptr<SessionOutput> SessionOutput::create(const ConversionRun& run, c
 }
 
 bool SessionOutput::add(SplitRecord split, const HeaderIdentity& identity, double last_time, bool continued) {
-  if (continued && output_->frames() > 0) output_->mark();
+  // A split of a joined output is marked also when it is the last, so that
+  // a write of it that fails shows here, where it can still be taken back.
+  if ((continued || !splits_.empty()) && output_->frames() > 0) output_->mark();
   if (!output_->status().ok()) return false;  // its frames are not whole in the file: it is no split of the output
   splits_.push_back(std::move(split));
   identity_ = identity;

@@ -40,7 +40,8 @@ class SessionOutput {
   double last_time() const { return last_time_; }
 
   // Adds a split whose frames are all written, and marks the output there
-  // when another split may continue it (continued). False, adding nothing,
+  // when the output joins splits: another split may continue it (continued)
+  // or it continues one. False, adding nothing,
   // when the output could not be written up to there (frames().status()
   // tells why).
   bool add(SplitRecord split, const HeaderIdentity& identity, double last_time, bool continued);

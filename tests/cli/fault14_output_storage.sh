@@ -33,12 +33,13 @@ split_log() {  # FILE SPLIT: 30000 frames 3 ms apart, going on across the splits
 }
 for i in 1 2 3; do split_log j/s$i.txt $i; done
 cp j/s1.txt alone/
-for format in version1 asc csv; do
-  ext=$(case $format in version1) echo trc ;; *) echo $format ;; esac)
+mkdir last; cp j/s1.txt j/s2.txt last/  # the split that fails is the session's last
+for run in "version1 j" "asc j" "csv j" "version1 last"; do
+  set -- $run; format=$1; ext=$(case $format in version1) echo trc ;; *) echo $format ;; esac)
   trcforge_bare -f $format alone/s1.txt
-  echo "\$ trcforge --join-splits -f $format -O out j, out: 2 MiB"
-  command_of trcforge --join-splits -f $format -O out j
+  echo "\$ trcforge --join-splits -f $format -O out $2, out: 2 MiB"
+  command_of trcforge --join-splits -f $format -O out $2
   unshare -m bash -c "mkdir -p out; mount -t tmpfs -o size=2m tmpfs out; \"\$@\"; echo \"[exit \$?]\"
-    ls out/j_out; cmp out/j_out/s1.$ext alone/s1.$ext && echo 'the same as s1 alone'" run_full "${CMD[@]}"
+    ls out/$2_out; cmp out/$2_out/s1.$ext alone/s1.$ext && echo 'the same as s1 alone'" run_full "${CMD[@]}"
 done
-tree j
+tree j last
