@@ -100,6 +100,9 @@ TEST(FormatLinesTest, AscHeaderDatesAreTheFirstFrameTimeInUtc) {
   asc_append_header(&header, NAN);
   EXPECT_EQ(header.substr(0, 34), "date Tue Feb 29 23:59:59.999 2000\n");
   EXPECT_EQ(header.substr(header.size() / 2, 34), "date Thu Jan 01 00:00:00.000 1970\n");
+  header.clear();
+  asc_append_header(&header, 1099153601.393);  // times 1000 falls just below the millisecond
+  EXPECT_EQ(header.substr(0, 34), "date Sat Oct 30 16:26:41.393 2004\n");
 }
 
 // Every combination of the fields that the fast builds treat apart, at
