@@ -135,7 +135,7 @@ void BlfWriter::end() {
   sink_.overwrite(0, file_header_, sizeof file_header_);
 }
 
-void BlfWriter::hand_on() { settle(); }
+void BlfWriter::write_held() { settle(); }
 
 void BlfWriter::mark() { marked_ = Counts{last_ms_, object_count_, uncompressed_size_}; }
 

@@ -42,10 +42,10 @@ class BlfWriter : public FormatWriter {
   // file's size, the objects' uncompressed size and count, and the stop time.
   void end() override;
 
-  // The mark is a container boundary: hand_on appends the objects so far as
-  // containers, mark keeps the counts of the file header; rollback takes
+  // The mark is a container boundary: write_held appends the objects so far
+  // as containers, mark keeps the counts of the file header; rollback takes
   // them back and drops the objects and containers of the frames since.
-  void hand_on() override;
+  void write_held() override;
   void mark() override;
   void rollback() override;
 

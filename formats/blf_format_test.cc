@@ -122,7 +122,7 @@ TEST(BlfWriter, RollbackToMark) {
   write_file(plain, 3000);
   BlfWriter writer(rolled);
   write_frames(writer, 0, 3000);
-  writer.hand_on();
+  writer.write_held();
   writer.mark();
   const size_t marked = rolled.size();
   write_frames(writer, 3000, 20000);

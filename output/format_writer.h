@@ -42,15 +42,15 @@ class FormatWriter {
   virtual void end() = 0;
 
   // An output that joins several inputs (the splits of a session) is marked
-  // after each whole input: hand_on first hands on everything written so
-  // far (a writer that keeps frames back writes them), so that the sink's
-  // size() is the place to come back to; mark then remembers the writer's
-  // state there, unless the sink failed on the way (then the mark before
-  // stays). rollback forgets every frame written since the last mark (the
-  // caller cuts the sink back to that size), so that end can follow as if
-  // they had never come. Called only after begin; rollback only after a
+  // after each whole input: write_held first writes what the writer keeps
+  // back (a format that holds frames before it writes them), so that the
+  // sink's size() is the place to come back to; mark then remembers the
+  // writer's state there, unless the sink failed on the way (then the mark
+  // before stays). rollback forgets every frame written since the last mark
+  // (the caller cuts the sink back to that size), so that end can follow as
+  // if they had never come. Called only after begin; rollback only after a
   // mark.
-  virtual void hand_on() {}
+  virtual void write_held() {}
   virtual void mark() = 0;
   virtual void rollback() = 0;
 };

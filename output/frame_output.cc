@@ -22,7 +22,7 @@ void FrameOutput::failed(const char* what) {
 }
 
 void FrameOutput::mark() {
-  writer_->hand_on();
+  writer_->write_held();
   sink_->flush();
   if (!sink_->ok()) {
     failed("Could not write CAN data");
