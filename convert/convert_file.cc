@@ -38,7 +38,7 @@ class FileConversion {
     const auto start = std::chrono::steady_clock::now();
     task_->capture.hold = hold_messages;
     log_capture_begin(&task_->capture);
-    if (task_->session_before != nullptr) session_ = task_->session_before->take();
+    if (task_->session_before != nullptr) session_ = task_->session_before->wait_for_session();
     task_->output_name = output_path_;
     task_->result = convert();
     if (!task_->header_after->published()) task_->header_after->publish(task_->header_before->wait());

@@ -22,7 +22,7 @@ class SessionLink {
   }
 
   // Waits for the session of the split before.
-  std::unique_ptr<SessionOutput> take() {
+  std::unique_ptr<SessionOutput> wait_for_session() {
     std::unique_lock<std::mutex> lock(mutex_);
     handed_cv_.wait(lock, [this] { return handed_; });
     return std::move(session_);

@@ -30,7 +30,7 @@ HeaderIdentity SessionPlanner::identity_of(std::string_view path) {
 // The log the session was to go on to did not come: the session ends with
 // the splits it has.
 void SessionPlanner::settle_pending() {
-  std::unique_ptr<SessionOutput> session = pending_->take();
+  std::unique_ptr<SessionOutput> session = pending_->wait_for_session();
   pending_.reset();
   if (session == nullptr) return;
   Status failure;

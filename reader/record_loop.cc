@@ -302,7 +302,7 @@ ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
 // Hands the accepted frames [begin, end) of the batch to take, in one call.
 // False when take refused one: the counts then end with its line, the
 // batch's first line being first_line + 1 and its first record first_record + 1.
-[[gnu::always_inline]] inline bool hand_on(ReaderState* reader, plain_records::Batch* batch, int begin, int end,
+[[gnu::always_inline]] inline bool pass_run(ReaderState* reader, plain_records::Batch* batch, int begin, int end,
                                            uint64_t first_line, uint64_t first_record, TakeFrame take) {
   if (begin == end) return true;
   const size_t count = static_cast<size_t>(end - begin);
@@ -334,7 +334,7 @@ ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
     }
     // Any other record is settled at its line, after the frames before it
     // are handed on.
-    if (!hand_on(reader, batch, waiting, i, first_line, first_record, take)) return false;
+    if (!pass_run(reader, batch, waiting, i, first_line, first_record, take)) return false;
     reader->line_number = first_line + static_cast<uint64_t>(i) + 1;
     reader->record_lines = first_record + static_cast<uint64_t>(i) + 1;
     if (accept_or_skip(reader, frame.timestamp, batch->inexact[i]) == Settled::kSkipped) {
@@ -346,7 +346,7 @@ ParsedRecord parsed_record(const CanFrame& frame, uint8_t flags) {
   }
   reader->line_number = first_line + static_cast<uint64_t>(batch->count);
   reader->record_lines = first_record + static_cast<uint64_t>(batch->count);
-  return hand_on(reader, batch, waiting, batch->count, first_line, first_record, take);
+  return pass_run(reader, batch, waiting, batch->count, first_line, first_record, take);
 }
 
 }  // namespace
