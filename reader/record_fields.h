@@ -39,6 +39,23 @@ struct HexTable {
 inline constexpr HexTable kHex{};
 inline int hex_value(char c) { return kHex.value[static_cast<unsigned char>(c)]; }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The usual field: one to eight hexadecimal digits and nothing else, read
+// into *value. False (nothing stored) for any other field.
+inline bool read_short_hex(const char* begin, const char* end, uint32_t* value) {
+  if (end - begin < 1 || end - begin > 8) return false;
+  uint32_t number = 0;
+  int invalid = 0;
+  for (const char* p = begin; p < end; ++p) {
+    const int digit = hex_value(*p);
+    invalid |= digit;
+    number = (number << 4) | static_cast<uint32_t>(digit & 0xF);
+  }
+  if (invalid < 0) return false;
+  *value = number;
+  return true;
+}
+
 }  // namespace record_fields_detail
 
 // sscanf(field, "%x", &value). Returns true and stores the value when the
@@ -49,20 +66,7 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // kept as the conversion to unsigned int does).
 inline bool scan_hex_u32(const char* begin, const char* end, uint32_t* value) {
   using record_fields_detail::hex_value;
-  // The usual field: one to eight digits and nothing else.
-  if (end - begin >= 1 && end - begin <= 8) {
-    uint32_t number = 0;
-    int invalid = 0;
-    for (const char* p = begin; p < end; ++p) {
-      const int digit = hex_value(*p);
-      invalid |= digit;
-      number = (number << 4) | static_cast<uint32_t>(digit & 0xF);
-    }
-    if (invalid >= 0) {
-      *value = number;
-      return true;
-    }
-  }
+  if (record_fields_detail::read_short_hex(begin, end, value)) return true;
   if (begin < end && hex_value(*begin) >= 0 &&
       !(*begin == '0' && end - begin > 1 && (begin[1] == 'x' || begin[1] == 'X'))) {
     uint64_t number = 0;
@@ -213,20 +217,7 @@ bool id_field_exact(const char* begin, const char* end);
 // "%x" of an ID field into *value (scan_hex_u32), and whether the field is
 // exact (id_field_exact). The usual field, one to eight digits, is read here.
 inline bool scan_id_field(const char* begin, const char* end, uint32_t* value) {
-  using record_fields_detail::hex_value;
-  if (end - begin >= 1 && end - begin <= 8) {
-    uint32_t number = 0;
-    int invalid = 0;
-    for (const char* p = begin; p < end; ++p) {
-      const int digit = hex_value(*p);
-      invalid |= digit;
-      number = (number << 4) | static_cast<uint32_t>(digit & 0xF);
-    }
-    if (invalid >= 0) {
-      *value = number;
-      return true;
-    }
-  }
+  if (record_fields_detail::read_short_hex(begin, end, value)) return true;
   scan_hex_u32(begin, end, value);
   return id_field_exact(begin, end);
 }
