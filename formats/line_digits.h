@@ -59,7 +59,7 @@ inline bool fixed_point_micros(double value, uint64_t* micros) {
 struct SecondsText {
   uint64_t seconds = ~uint64_t{0};
   int count = 0;
-  char text[16] = {};
+  char text[24] = {};  // the digits: at most 11, room for the 20 of any seconds
 };
 inline thread_local SecondsText last_seconds;
 
