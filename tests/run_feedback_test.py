@@ -60,8 +60,9 @@ class StatusLineTest(TempCase):
 
     def make_tree(self, big_frames=3):
         # A long first log keeps the line up for several redraws, under a
-        # name too long for the terminal; two broken logs then log errors
-        # while it stands.
+        # name too long for the terminal (the runs read it straight from the
+        # file, -b 0, which takes most of a second where the window takes a
+        # tenth); two broken logs then log errors while it stands.
         deep = self.at("logs", "a_folder_with_a_name_far_too_long_for_the_line")
         os.makedirs(deep)
         write_log(os.path.join(deep, "big.txt"), big_frames)
@@ -96,7 +97,7 @@ class StatusLineTest(TempCase):
 
     def test_line_is_redrawn_in_place_with_diagnostics_above_and_a_summary_after(self):
         self.make_tree(big_frames=2000000)
-        status, out, drawn = self.run_in_terminal(["logs"])
+        status, out, drawn = self.run_in_terminal(["-b", "0", "logs"])
         self.assertEqual(status, 8)
         self.assertEqual(out, b"")
         # Every write but the first starts by clearing the line drawn before
@@ -131,7 +132,7 @@ class StatusLineTest(TempCase):
         # field is cut; the report's lines on the same terminal never join
         # the line (each write clears it first, as for a diagnostic line).
         self.make_tree(big_frames=2000000)
-        status, _, drawn = self.run_in_terminal(["--report=-", "logs"], columns=40, both=True)
+        status, _, drawn = self.run_in_terminal(["-b", "0", "--report=-", "logs"], columns=40, both=True)
         self.assertEqual(status, 8)
         reports, status_lines = [], []
         for piece in re.split(rb"\r *\r", drawn)[1:]:
