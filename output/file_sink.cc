@@ -91,23 +91,20 @@ void FileSink::overwrite(uint64_t offset, const void* bytes, size_t count) {
 }
 
 void FileSink::truncate(uint64_t size) {
-  if (!ok()) return;
-  if (!settle_window() || stream_truncate(output_.stream, static_cast<int64_t>(size)) != 0) fail_write();
+  if (ok()) {
+    if (!settle_window() || stream_truncate(output_.stream, static_cast<int64_t>(size)) != 0) fail_write();
+    return;
+  }
+  window_start_ = cursor_ = limit_ = nullptr;  // what the window held is dropped
+  if (output_.stream != nullptr && stream_truncate_after_failure(output_.stream, static_cast<int64_t>(size)) == 0) {
+    clear_failure();
+  }
 }
 
 void FileSink::flush() {
   if (!ok()) return;
   // A stream of another kind (-2) writes through at once.
   if (!settle_window() || stream_flush(output_.stream) == -1) fail_write();
-}
-
-bool FileSink::truncate_after_failure(uint64_t size) {
-  window_start_ = cursor_ = limit_ = nullptr;  // what the window held is dropped
-  if (output_.stream == nullptr || stream_truncate_after_failure(output_.stream, static_cast<int64_t>(size)) != 0) {
-    return false;
-  }
-  clear_failure();
-  return true;
 }
 
 OutputCommit FileSink::commit(bool durable) {

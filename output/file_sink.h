@@ -32,14 +32,13 @@ class FileSink final : public OutputSink {
   uint64_t size() const override;
 
   // Cuts the file back to its first size bytes (a size it had before) and
-  // goes on writing from there.
+  // goes on writing from there. After a failed write the failure is
+  // forgotten too, when the file still holds those bytes whole (its writes
+  // go in order); else the sink stays failed.
   void truncate(uint64_t size);
   // Hands everything appended to the file and waits until it is there, so
   // that a write that fails is known now; keeps the failure as any write.
   void flush();
-  // truncate after a failed write: the failure forgotten when the file still
-  // holds its first size bytes whole. False (still failed) otherwise.
-  bool truncate_after_failure(uint64_t size);
 
   // Ends the file and puts it in place (OutputTree::commit); durable when the
   // input is to be removed. The temporary file is gone afterwards.

@@ -36,12 +36,12 @@ void FrameOutput::mark() {
 void FrameOutput::rollback() {
   writer_->rollback();
   frames_ = marked_frames_;
+  sink_->truncate(marked_size_);
   if (sink_->ok()) {
-    sink_->truncate(marked_size_);
-  } else if (sink_->truncate_after_failure(marked_size_)) {
-    status_ = Status();  // the failure lay beyond the mark: the file up to it is whole
+    status_ = Status();  // a failure beyond the mark is gone with the frames after it
+  } else {
+    failed("Could not write CAN data");
   }
-  if (!sink_->ok()) failed("Could not write CAN data");
 }
 
 OutputCommit FrameOutput::commit(bool durable) {
